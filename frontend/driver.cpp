@@ -1,0 +1,116 @@
+#include "frontend/driver.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "platform/console.hpp"
+
+namespace oscset::frontend {
+namespace {
+
+using platform::console_printf;
+
+enum class line_read { text, end_of_input, too_long };
+
+// One line from `input` into `buffer`, without its newline (nor a carriage return before
+// it, which a line from a Windows editor carries). A line longer than the buffer holds is
+// read to its end and refused as a whole, so that its tail is never taken as the next line.
+line_read read_line(std::FILE* input, char (&buffer)[LINE_BUFFER_SIZE]) {
+    std::size_t length = 0;
+    bool any = false;
+    bool overflow = false;
+    int c;
+    while ((c = std::getc(input)) != EOF) {
+        any = true;
+        if (c == '\n') {
+            break;
+        }
+        if (length < LINE_BUFFER_SIZE - 1) {
+            buffer[length++] = static_cast<char>(c);
+        } else {
+            overflow = true;
+        }
+    }
+    if (!any) {
+        return line_read::end_of_input;
+    }
+    if (!overflow && length > 0 && buffer[length - 1] == '\r') {
+        --length;
+    }
+    buffer[length] = '\0';
+    return overflow ? line_read::too_long : line_read::text;
+}
+
+void print_usage() {
+    console_printf("Ex. oscset 10.5K    .....  10.5KHz\n");
+    console_printf("    oscset 12.3M    .....  12.3MHz\n");
+    console_printf("    oscset          .....  conversation mode.\n");
+    console_printf("      (1.0Hz <= f <= 180MHz)\n");
+}
+
+int bad_input_exit(Board& board) {
+    board.close();
+    print_usage();
+    return EXIT_FAILED;
+}
+
+}  // namespace
+
+int oscset_main(int argc, const char* const* argv, std::FILE* input, Board& board) {
+    const bool argument_mode = argc == 2;
+    if (board.open() != STATUS_OK) {
+        console_printf("Can't found ALDER-FPGA\n");
+        return EXIT_FAILED;
+    }
+    if (board.configure() != STATUS_OK) {
+        console_printf("Can't Config ALDER-FPGA\n");
+        board.close();
+        return EXIT_FAILED;
+    }
+
+    // The argument is copied: the suffix is removed in place.
+    std::string argument = argument_mode ? std::string(argv[1]) : std::string();
+    char line[LINE_BUFFER_SIZE];
+    for (;;) {
+        char* text = nullptr;
+        if (argument_mode) {
+            text = argument.data();
+        } else {
+            console_printf("input frequency(EX. 10.2K or 66M). ");
+            const line_read got = read_line(input, line);
+            if (got == line_read::end_of_input) {
+                line[0] = '\0';
+            } else if (got == line_read::too_long) {
+                console_printf("input format error.\n");
+                return bad_input_exit(board);
+            }
+            text = line;
+        }
+        if (text[0] == '\0') {
+            board.close();
+            return EXIT_OK;
+        }
+
+        const parsed_frequency request = parse_frequency(text);
+        if (request.error != frequency_error::none) {
+            return bad_input_exit(board);
+        }
+        divider_plan plan;
+        if (!search_dividers(request.target_hz, plan)) {
+            board.close();  // never reached within the search ranges; the cable is not left open
+            return EXIT_FAILED;
+        }
+        report_plan(plan);
+        if (!board.program(plan)) {
+            console_printf("Can't lock error!!!\n");
+            board.close();
+            return EXIT_FAILED;
+        }
+        if (argument_mode) {
+            board.close();
+            return EXIT_OK;
+        }
+    }
+}
+
+}  // namespace oscset::frontend

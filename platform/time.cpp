@@ -1,0 +1,68 @@
+#include "platform/time.hpp"
+
+#include <atomic>
+#include <mutex>
+#include <numeric>
+#include <thread>
+
+namespace oscset::platform {
+namespace {
+
+std::atomic<bool> simulated{false};
+std::atomic<std::uint32_t> divisor_now{1};
+std::mutex record_mutex;
+std::vector<std::uint32_t> recorded;
+
+std::chrono::microseconds scaled(std::uint32_t ms) {
+    const auto nominal = std::chrono::microseconds(std::uint64_t{ms} * 1000);
+    if (!simulated.load()) {
+        return nominal;
+    }
+    const std::uint32_t divisor = divisor_now.load();
+    return divisor == 0 ? std::chrono::microseconds(0) : nominal / divisor;
+}
+
+}  // namespace
+
+void sleep_ms(std::uint32_t ms) {
+    if (simulated.load()) {
+        std::lock_guard lock(record_mutex);
+        recorded.push_back(ms);
+    }
+    const auto real = scaled(ms);
+    if (real.count() == 0) {
+        std::this_thread::yield();
+    } else {
+        std::this_thread::sleep_for(real);
+    }
+}
+
+std::chrono::microseconds wait_limit(std::uint32_t ms) { return scaled(ms); }
+
+SimulatedTime::SimulatedTime(std::uint32_t divisor) {
+    clear();
+    divisor_now.store(divisor);
+    simulated.store(true);
+}
+
+SimulatedTime::~SimulatedTime() {
+    simulated.store(false);
+    divisor_now.store(1);
+}
+
+std::vector<std::uint32_t> SimulatedTime::sleeps() const {
+    std::lock_guard lock(record_mutex);
+    return recorded;
+}
+
+std::uint64_t SimulatedTime::total_ms() const {
+    std::lock_guard lock(record_mutex);
+    return std::accumulate(recorded.begin(), recorded.end(), std::uint64_t{0});
+}
+
+void SimulatedTime::clear() {
+    std::lock_guard lock(record_mutex);
+    recorded.clear();
+}
+
+}  // namespace oscset::platform

@@ -1,0 +1,32 @@
+#pragma once
+// Every wait of the program goes through this seam: the program keeps its real times,
+// tests run the same code in simulated (shortened) time.
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+namespace oscset::platform {
+
+// Sleeps for `ms` milliseconds (shortened while a SimulatedTime is active).
+void sleep_ms(std::uint32_t ms);
+
+// The real time that a bounded wait of `ms` milliseconds may take.
+std::chrono::microseconds wait_limit(std::uint32_t ms);
+
+// For tests: while alive, sleeps and wait limits last 1/divisor of their nominal time
+// (divisor 0: sleeps only yield and bounded waits give up at once), and every requested
+// sleep is recorded with its nominal length. Not nestable; one at a time.
+class SimulatedTime {
+public:
+    explicit SimulatedTime(std::uint32_t divisor = 1000);
+    ~SimulatedTime();
+    SimulatedTime(const SimulatedTime&) = delete;
+    SimulatedTime& operator=(const SimulatedTime&) = delete;
+
+    std::vector<std::uint32_t> sleeps() const;  // nominal milliseconds, in order
+    std::uint64_t total_ms() const;             // sum of the nominal sleeps
+    void clear();
+};
+
+}  // namespace oscset::platform

@@ -1,0 +1,167 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "frontend/frequency.hpp"
+#include "platform/console.hpp"
+
+namespace oscset::frontend {
+namespace {
+
+// What the program prints for one typed frequency: the messages, or the two result lines.
+std::string run(std::string text) {
+    platform::ConsoleCapture console;
+    const parsed_frequency request = parse_frequency(text.data());
+    if (request.error == frequency_error::none) {
+        divider_plan plan;
+        if (search_dividers(request.target_hz, plan)) {
+            report_plan(plan);
+        }
+    }
+    return console.text();
+}
+
+struct row {
+    const char* input;
+    const char* result_line;
+    const char* error_line;
+};
+
+class FrequencyTable : public ::testing::TestWithParam<row> {};
+
+TEST_P(FrequencyTable, PrintsExactlyTheResultAndErrorLines) {
+    const row& r = GetParam();
+    EXPECT_EQ(run(r.input), std::string(r.result_line) + "\n" + r.error_line + "\n\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, FrequencyTable,
+    ::testing::Values(
+        row{"10M", "40.000000000MHz/4=10.000000000MHz div_a=24 div_b=40", "Error 0.00000%"},
+        row{"1", "30.000000000MHz/30000000=0.000001000MHz div_a=24 div_b=30", "Error 0.00000%"},
+        row{"12.3M", "24.600000000MHz/2=12.300000000MHz div_a=40 div_b=41", "Error 0.00000%"},
+        row{"7.3728M", "29.491200000MHz/4=7.372800000MHz div_a=625 div_b=768",
+            "Error 0.00000%"},
+        row{"14.31818M", "28.636363636MHz/2=14.318181818MHz div_a=88 div_b=105",
+            "Error -0.00001%"},
+        row{"10.5K", "30.008995502MHz/2858=0.010499998MHz div_a=667 div_b=834",
+            "Error 0.00001%"},
+        row{"66M", "66.000000000MHz div_a=24 div_b=66", "Error 0.00000%"},
+        row{"90M", "90.000000000MHz div_a=24 div_b=90", "Error 0.00000%"},
+        row{"33.333M", "33.333333333MHz div_a=36 div_b=50", "Error -0.00100%"},
+        row{"77.77M", "77.770034843MHz div_a=287 div_b=930", "Error -0.00004%"},
+        row{"100M", "50.000000000MHz*2=100.000000000MHz div_a=24 div_b=50", "Error 0.00000%"},
+        row{"180M", "90.000000000MHz*2=180.000000000MHz div_a=24 div_b=90", "Error 0.00000%"},
+        row{"29.999999M", "60.000000000MHz/2=30.000000000MHz div_a=38 div_b=95",
+            "Error -0.00000%"},
+        // Only the last character is a suffix: this is 10.5 Hz.
+        row{"10.5KHz", "30.000000000MHz/2857142=0.000010500MHz div_a=44 div_b=55",
+            "Error -0.00003%"},
+        row{"1e3K", "30.000000000MHz/30=1.000000000MHz div_a=24 div_b=30", "Error 0.00000%"},
+        row{"12,5M", "24.000000000MHz/2=12.000000000MHz div_a=24 div_b=24", "Error 0.00000%"},
+        row{"1.0", "30.000000000MHz/30000000=0.000001000MHz div_a=24 div_b=30",
+            "Error 0.00000%"},
+        row{"  66m", "66.000000000MHz div_a=24 div_b=66", "Error 0.00000%"},
+        row{"10000k", "40.000000000MHz/4=10.000000000MHz div_a=24 div_b=40", "Error 0.00000%"},
+        row{"0x1p3M", "32.000000000MHz/4=8.000000000MHz div_a=24 div_b=32", "Error 0.00000%"}));
+
+struct refusal {
+    const char* input;
+    const char* message;
+};
+
+class Refusals : public ::testing::TestWithParam<refusal> {};
+
+TEST_P(Refusals, PrintOnlyTheirMessage) {
+    EXPECT_EQ(run(GetParam().input), GetParam().message);
+}
+
+constexpr const char* FORMAT = "input format error.\n";
+constexpr const char* RANGE = "input range error.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, Refusals,
+    ::testing::Values(refusal{"0.9999", RANGE}, refusal{"180.0000001M", RANGE},
+                      refusal{"200M", RANGE}, refusal{"0", RANGE}, refusal{"-5M", RANGE},
+                      refusal{"nan", RANGE}, refusal{"NaN(0x1)", RANGE}, refusal{"inf", RANGE},
+                      refusal{"-Infinity", RANGE}, refusal{"1e400", RANGE},
+                      refusal{"1e-400", RANGE}, refusal{"abc", FORMAT}, refusal{"K", FORMAT},
+                      refusal{"m", FORMAT}, refusal{" ", FORMAT}, refusal{"1e", FORMAT},
+                      refusal{"1e+M", FORMAT}, refusal{"0x", FORMAT}, refusal{".", FORMAT},
+                      refusal{"-", FORMAT}, refusal{"infin", FORMAT}, refusal{"nan(", FORMAT},
+                      refusal{"\x01\xff", FORMAT}));
+
+TEST(ParseFrequency, RemovesTheSuffixInPlace) {
+    platform::ConsoleCapture console;
+    char text[] = "12.3M";
+    const parsed_frequency request = parse_frequency(text);
+    EXPECT_EQ(request.error, frequency_error::none);
+    EXPECT_DOUBLE_EQ(request.target_hz, 12'300'000.0);
+    EXPECT_STREQ(text, "12.3");
+    char no_suffix[] = "10.5KHz";
+    parse_frequency(no_suffix);
+    EXPECT_STREQ(no_suffix, "10.5KHz");
+}
+
+TEST(ParseFrequency, BothBoundsAreInclusive) {
+    platform::ConsoleCapture console;
+    char low[] = "1";
+    char high[] = "180000000";
+    EXPECT_EQ(parse_frequency(low).error, frequency_error::none);
+    EXPECT_EQ(parse_frequency(high).error, frequency_error::none);
+    EXPECT_EQ(console.text(), "");
+}
+
+TEST(SearchDividers, StopsAtTheFirstExactMatch) {
+    platform::ConsoleCapture console;
+    divider_plan plan;
+    ASSERT_TRUE(search_dividers(66e6, plan));
+    EXPECT_EQ(plan.div_a, 24);
+    EXPECT_EQ(plan.div_b, 66);
+    EXPECT_EQ(plan.best_error_hz, 0.0);
+    // 40.5 MHz: a tie at div_a 24 (40 and 41 equally far); first exact at 32 (0.75 MHz steps).
+    ASSERT_TRUE(search_dividers(40.5e6, plan));
+    EXPECT_EQ(plan.div_a, 32);
+    EXPECT_EQ(plan.div_b, 54);
+}
+
+TEST(SearchDividers, ChoosesPostDividerOrDoubler) {
+    platform::ConsoleCapture console;
+    struct case_t {
+        double hz;
+        std::int32_t post_div;
+        std::int32_t doubler;
+        double synth_hz;
+    };
+    const case_t cases[] = {
+        {10e6, 4, 0, 40e6},     {12e6, 2, 0, 24e6},      {1.0, 30'000'000, 0, 30e6},
+        {30e6, 0, 0, 30e6},     {90e6, 0, 0, 90e6},      {90.000001e6, 0, 1, 45.0000005e6},
+        {180e6, 0, 1, 90e6},    {29.999999e6, 2, 0, 59.999998e6},
+    };
+    for (const case_t& c : cases) {
+        divider_plan plan;
+        ASSERT_TRUE(search_dividers(c.hz, plan)) << c.hz;
+        EXPECT_EQ(plan.post_div, c.post_div) << c.hz;
+        EXPECT_EQ(plan.doubler, c.doubler) << c.hz;
+        EXPECT_DOUBLE_EQ(plan.synth_hz, c.synth_hz) << c.hz;
+        EXPECT_GE(plan.div_a, DIV_A_FIRST);
+        EXPECT_LE(plan.div_a, DIV_A_LAST);
+    }
+}
+
+TEST(SearchDividers, EveryValidRequestStaysWithinTheDividerLimits) {
+    platform::ConsoleCapture console;
+    // A sweep over the whole range, denser at the post-divider steps' edges.
+    for (double hz = 1.0; hz <= MAX_HZ; hz *= 1.0137) {
+        divider_plan plan;
+        ASSERT_TRUE(search_dividers(hz, plan)) << hz;
+        EXPECT_LE(plan.div_b, 3747) << hz;
+        EXPECT_GE(plan.synth_hz, 20e6) << hz;
+        EXPECT_LE(plan.synth_hz, 90e6) << hz;
+        EXPECT_LT(plan.best_error_hz, 1'000'000.0) << hz;
+    }
+    EXPECT_EQ(console.text(), "");
+}
+
+}  // namespace
+}  // namespace oscset::frontend
