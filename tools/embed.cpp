@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     out += argv[4];
     out += " {\nnamespace {\n\nconstexpr std::uint8_t bytes[] = {";
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        char item[8];
+        char item[16];
         std::snprintf(item, sizeof item, "%s0x%02X,", i % 16 == 0 ? "\n    " : " ", bytes[i]);
         out += item;
     }

@@ -1,0 +1,53 @@
+#pragma once
+// USB device access: the effects of the EZ-USB kernel driver's control codes, and the open of
+// adapter N. One backend per platform (libusb on Linux, the kernel driver on Windows) and
+// simulated ones; the USB cable above never knows which.
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace oscset::usb {
+
+inline constexpr std::size_t STRING_ANSWER_SIZE = 130;
+
+// One open handle to an adapter. The cable keeps two to the same adapter (control and read);
+// a bulk read on one may be outstanding while the other writes. Every call is synchronous
+// and bounded in time; false means the call failed, as a refused control call does.
+class UsbDevice {
+public:
+    virtual ~UsbDevice() = default;
+
+    // Vendor request, host to device, with one data byte (0xA0 at 0x7F92 halts or runs the
+    // 8051).
+    virtual bool vendor_request(std::uint8_t request, std::uint16_t value, std::uint16_t index,
+                                std::uint8_t data) = 0;
+    // Loads the image into the 8051's memory from address 0.
+    virtual bool download(std::span<const std::uint8_t> image) = 0;
+    // The string descriptor as the device returns it (length, type, UTF-16LE units), into a
+    // 130-byte answer buffer.
+    virtual bool get_string(std::uint8_t index, std::uint16_t language,
+                            std::span<std::uint8_t, STRING_ANSWER_SIZE> answer) = 0;
+    // Bulk transfers by the driver's pipe number (the endpoint's place in the interface).
+    // `transferred` receives the bytes actually moved.
+    virtual bool bulk_write(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t length,
+                            std::uint32_t& transferred) = 0;
+    virtual bool bulk_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                           std::uint32_t& transferred) = 0;
+};
+
+class UsbBackend {
+public:
+    // A new handle to adapter `index` (0 = the first), or null when there is none.
+    virtual std::unique_ptr<UsbDevice> open(int index) = 0;
+
+protected:
+    ~UsbBackend() = default;
+};
+
+// The backend that the USB cable uses; the program's main installs one before it opens the
+// cable. With none installed no adapter is found.
+void set_usb_backend(UsbBackend* backend);
+UsbBackend* usb_backend();
+
+}  // namespace oscset::usb
