@@ -26,6 +26,9 @@ std::int32_t RecordingCable::probe() {
 std::int32_t RecordingCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                                    std::int32_t tms_during, std::int32_t tms_last) {
     ShiftCall call{count, tms_during != 0, tms_last != 0, {}, tdo != nullptr};
+    if (on_shift) {
+        on_shift(call);
+    }
     std::uint8_t tdi_byte = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
         if (tdi != nullptr) {
@@ -64,6 +67,14 @@ std::string RecordingCable::trace() const {
         }
     }
     return out;
+}
+
+std::string RecordingCable::tdi_stream() const {
+    std::string bits;
+    for (const ShiftCall& c : calls) {
+        bits += c.tdi;
+    }
+    return bits;
 }
 
 std::uint64_t RecordingCable::clocks() const {
