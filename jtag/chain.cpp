@@ -239,13 +239,15 @@ void set_bridge_user_type(std::int32_t type) {
     bridge_type.store(type);
 }
 
-void chain_assume(std::span<const chain_device> found) {
+void chain_assume(std::span<const chain_device> found, std::int32_t selected_index) {
     chain_forget();
     device_count = 0;
     for (const chain_device& device :
          found.first(std::min<std::size_t>(found.size(), MAX_CHAIN_DEVICES))) {
         devices[static_cast<std::size_t>(device_count++)] = device;
     }
+    selected = selected_index;
+    chain_select(selected_index);
 }
 
 void chain_forget() {

@@ -60,8 +60,8 @@ void set_bridge_user_type(std::int32_t type);
 // run the program more than once in one process.
 void chain_forget();
 
-// For tests of the primitives: takes these devices as if a scan had found them, none
-// selected yet (chain_select then places the selected one).
-void chain_assume(std::span<const chain_device> found);
+// For tests of the layers above discovery: takes these devices as if a scan had found them,
+// with `selected_index` selected (-1: none yet; chain_select then places one).
+void chain_assume(std::span<const chain_device> found, std::int32_t selected_index = -1);
 
 }  // namespace oscset::jtag
