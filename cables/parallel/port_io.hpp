@@ -23,6 +23,23 @@ class PortIo {
     ~PortIo() = default;
 };
 
+// Two backends in order of preference: each acquire goes to the first one that grants
+// access to that base, and the register accesses follow it until the next acquire.
+class FallbackPort final : public PortIo {
+  public:
+    FallbackPort(PortIo& preferred, PortIo* fallback)
+        : preferred_(preferred), fallback_(fallback) {}
+
+    bool acquire(std::uint16_t base) override;
+    void write(std::uint16_t address, std::uint8_t value) override;
+    std::uint8_t read(std::uint16_t address) override;
+
+  private:
+    PortIo& preferred_;
+    PortIo* fallback_;
+    PortIo* active_ = nullptr;
+};
+
 // The backend that the parallel cable uses. With none installed there is no port access.
 void set_port_io(PortIo* port);
 PortIo* port_io();
