@@ -71,7 +71,8 @@ status_t cable_open(std::uint32_t id) {
     if (cable_bind(name) != 0) {
         return STATUS_UNKNOWN_CABLE;
     }
-    if (bound.driver->open(static_cast<std::uint16_t>(id & 0xFFFF), CABLE_SPEED, description) != 0) {
+    if (bound.driver->open(static_cast<std::uint16_t>(id & 0xFFFF), CABLE_SPEED, description) !=
+        0) {
         return STATUS_NO_CABLE;
     }
     is_open = 1;
@@ -86,9 +87,13 @@ status_t cable_close() {
     return STATUS_OK;
 }
 
-std::int32_t cable_is_open() { return is_open; }
+std::int32_t cable_is_open() {
+    return is_open;
+}
 
-const CableOps& cable_ops() { return bound; }
+const CableOps& cable_ops() {
+    return bound;
+}
 
 bool cable_set_driver(const char* name, Cable* driver, std::int32_t tdo_reverse) {
     binding* b = find(name);

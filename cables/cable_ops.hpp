@@ -22,7 +22,7 @@ inline constexpr std::uint32_t DESCRIPTION_SIZE = 128;
 // - count 0 makes no clock and writes nothing; tdi and tdo may be the same buffer.
 // The result carries no meaning for callers.
 class Cable {
-public:
+  public:
     // Opens the cable at `port`; writes a one-line description into `description` (a
     // DESCRIPTION_SIZE buffer) when given. 0 = success, anything else = failure.
     virtual std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) = 0;
@@ -33,7 +33,7 @@ public:
     virtual std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                                std::int32_t tms_during, std::int32_t tms_last) = 0;
 
-protected:
+  protected:
     ~Cable() = default;
 };
 

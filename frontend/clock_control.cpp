@@ -9,13 +9,13 @@ clock_params make_clock_params(const divider_plan& plan) {
     const std::int32_t b = plan.div_b - 1;
     // Without a post-divider this is -1, which the record carries as FF FF FF.
     const std::int32_t half = plan.post_div / 2 - 1;
-    const std::uint8_t mode = plan.doubler == 1   ? OUTPUT_DOUBLED
+    const std::uint8_t mode = plan.doubler == 1    ? OUTPUT_DOUBLED
                               : plan.post_div != 0 ? OUTPUT_POST_DIVIDER
                                                    : OUTPUT_DIRECT;
     const auto byte = [](std::int32_t value, int shift) {
         return static_cast<std::uint8_t>((static_cast<std::uint32_t>(value) >> shift) & 0xFF);
     };
-    return {byte(a, 0), byte(a, 8), byte(b, 0), byte(b, 8),
+    return {byte(a, 0),    byte(a, 8),    byte(b, 0),     byte(b, 8),
             byte(half, 0), byte(half, 8), byte(half, 16), mode};
 }
 

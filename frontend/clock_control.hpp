@@ -27,12 +27,12 @@ clock_params make_clock_params(const divider_plan& plan);
 
 // The two operations of the FPGA's bus that the control record needs.
 class BusAccess {
-public:
+  public:
     virtual status_t write(std::uint32_t address, const std::uint8_t* data,
                            std::uint32_t length) = 0;
     virtual status_t read(std::uint32_t address, std::uint8_t* buffer, std::uint32_t length) = 0;
 
-protected:
+  protected:
     ~BusAccess() = default;
 };
 

@@ -12,13 +12,13 @@ namespace oscset::frontend {
 // What the driver needs of the board; the layers below provide it (hardware_board), tests
 // may provide their own.
 class Board {
-public:
+  public:
     virtual status_t open() = 0;       // the first USB adapter's cable; 0 = open and ready
     virtual status_t configure() = 0;  // the embedded image, with progress; 0 = configured
     virtual bool program(const divider_plan& plan) = 0;  // control record; true = locked
     virtual void close() = 0;  // releases the USER register, then closes the cable
 
-protected:
+  protected:
     ~Board() = default;
 };
 

@@ -16,11 +16,15 @@ using platform::console_printf;
 bool is_space(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) {
+    return c >= '0' && c <= '9';
+}
 bool is_hex_digit(char c) {
     return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // How many characters of `word` (lower case) start `p`, compared without regard to case.
 std::size_t match_word(const char* p, std::string_view word) {
@@ -36,8 +40,8 @@ struct number_text {
     std::string_view mantissa;  // digits with an optional point
     std::string_view exponent;  // digits after the exponent letter and sign
     bool exponent_negative = false;
-    std::size_t length = 0;     // characters of the whole number, sign excluded
-    bool complete = false;      // a whole number, not just the prefix of one
+    std::size_t length = 0;  // characters of the whole number, sign excluded
+    bool complete = false;   // a whole number, not just the prefix of one
 };
 
 // Scans [digits][.digits] then, when `letter` follows a mantissa with a digit, an exponent.
@@ -112,7 +116,8 @@ double convert(const number_text& n, bool hex) {
     std::string_view whole(n.mantissa.data(), n.length);
     double value = 0.0;
     const auto format = hex ? std::chars_format::hex : std::chars_format::general;
-    const auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), value, format);
+    const auto [end, ec] =
+        std::from_chars(whole.data(), whole.data() + whole.size(), value, format);
     if (ec == std::errc::result_out_of_range) {
         return out_of_range_value(n, hex ? 4 : 1);
     }
@@ -251,14 +256,12 @@ void report_plan(const divider_plan& plan) {
     const double achieved = plan.achieved_hz;
     if (plan.post_div != 0) {
         console_printf("%3.9fMHz/%d=%3.9fMHz div_a=%d div_b=%d\n", achieved * 0.000001,
-                       plan.post_div, achieved / plan.post_div * 0.000001, plan.div_a,
-                       plan.div_b);
+                       plan.post_div, achieved / plan.post_div * 0.000001, plan.div_a, plan.div_b);
     } else if (plan.doubler == 1) {
         console_printf("%3.9fMHz*2=%3.9fMHz div_a=%d div_b=%d\n", achieved * 0.000001,
                        achieved * 0.000002, plan.div_a, plan.div_b);
     } else {
-        console_printf("%3.9fMHz div_a=%d div_b=%d\n", achieved * 0.000001, plan.div_a,
-                       plan.div_b);
+        console_printf("%3.9fMHz div_a=%d div_b=%d\n", achieved * 0.000001, plan.div_a, plan.div_b);
     }
     console_printf("Error %.5f%%\n\n", (1.0 - achieved / plan.synth_hz) * 100.0);
 }

@@ -16,14 +16,14 @@ inline constexpr std::int32_t DIV_A_LAST = 999;
 inline constexpr std::int32_t DIV_B_LIMIT = 16383;
 
 struct divider_plan {
-    double target_hz = 0.0;        // requested output frequency
-    double synth_hz = 0.0;         // what the synthesiser itself must make
-    std::int32_t post_div = 0;     // 0, or an even divider from 2 to 30,000,000
-    std::int32_t doubler = 0;      // 1: the output is the synthesiser frequency doubled
-    std::int32_t div_a = 0;        // reference divider, 24 to 999
-    std::int32_t div_b = 0;        // multiplier
-    double best_error_hz = 0.0;    // distance between synth_hz and what the dividers make
-    double achieved_hz = 0.0;      // 24 MHz / div_a * div_b
+    double target_hz = 0.0;      // requested output frequency
+    double synth_hz = 0.0;       // what the synthesiser itself must make
+    std::int32_t post_div = 0;   // 0, or an even divider from 2 to 30,000,000
+    std::int32_t doubler = 0;    // 1: the output is the synthesiser frequency doubled
+    std::int32_t div_a = 0;      // reference divider, 24 to 999
+    std::int32_t div_b = 0;      // multiplier
+    double best_error_hz = 0.0;  // distance between synth_hz and what the dividers make
+    double achieved_hz = 0.0;    // 24 MHz / div_a * div_b
 };
 
 enum class frequency_error { none, format, range };

@@ -1,15 +1,45 @@
+#include "bridge/bridge.hpp"
+#include "bridge/user_transfer.hpp"
+#include "cables/cable.hpp"
+#include "frontend/clock_control.hpp"
 #include "frontend/driver.hpp"
+#include "jtag/config_engine.hpp"
+#include "resources/config_image.hpp"
 
 namespace oscset::frontend {
 namespace {
 
-// The layers below the driver are not wired in yet: no cable can be opened.
+class BridgeBus final : public BusAccess {
+  public:
+    status_t write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override {
+        return bridge::bridge_write(address, data, length);
+    }
+    status_t read(std::uint32_t address, std::uint8_t* buffer, std::uint32_t length) override {
+        return bridge::bridge_read(address, buffer, length);
+    }
+};
+
 class HardwareBoard final : public Board {
-public:
-    status_t open() override { return STATUS_NO_CABLE; }
-    status_t configure() override { return STATUS_NO_CABLE; }
-    bool program(const divider_plan&) override { return false; }
-    void close() override {}
+  public:
+    // The first USB adapter, with no fallback to the parallel cable.
+    status_t open() override { return cable::cable_open(cable::CABLE_FIRST_USB); }
+
+    status_t configure() override {
+        const auto image = resources::config_image();
+        return jtag::fpga_configure_with_progress(image.data(),
+                                                  static_cast<std::int32_t>(image.size()));
+    }
+
+    bool program(const divider_plan& plan) override {
+        BridgeBus bus;
+        return program_clock(plan, bus);
+    }
+
+    // Leaves the TAP in Run-Test/Idle with no USER register selected, then closes the cable.
+    void close() override {
+        bridge::user_transfer(0, nullptr, nullptr, nullptr);
+        cable::cable_close();
+    }
 };
 
 }  // namespace

@@ -21,7 +21,7 @@ void console_write(std::string_view text);
 // While alive, console text is collected here instead of going to standard output.
 // Safe to use while worker threads print; captures nest and the newest one wins.
 class ConsoleCapture {
-public:
+  public:
     ConsoleCapture();
     ~ConsoleCapture();
     ConsoleCapture(const ConsoleCapture&) = delete;
@@ -30,7 +30,7 @@ public:
     std::string text() const;
     void clear();
 
-private:
+  private:
     friend void console_write(std::string_view text);
     ConsoleCapture* previous_;
     std::string text_;

@@ -8,7 +8,7 @@
 namespace oscset::platform {
 
 class ManualResetEvent {
-public:
+  public:
     ManualResetEvent() = default;
     ManualResetEvent(const ManualResetEvent&) = delete;
     ManualResetEvent& operator=(const ManualResetEvent&) = delete;
@@ -20,7 +20,7 @@ public:
     // Waits at most `ms` milliseconds (the wait_limit of the time seam); true when set.
     bool wait_for_ms(std::uint32_t ms);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool signalled_ = false;

@@ -37,7 +37,9 @@ void sleep_ms(std::uint32_t ms) {
     }
 }
 
-std::chrono::microseconds wait_limit(std::uint32_t ms) { return scaled(ms); }
+std::chrono::microseconds wait_limit(std::uint32_t ms) {
+    return scaled(ms);
+}
 
 SimulatedTime::SimulatedTime(std::uint32_t divisor) {
     clear();

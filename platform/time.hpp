@@ -18,7 +18,7 @@ std::chrono::microseconds wait_limit(std::uint32_t ms);
 // (divisor 0: sleeps only yield and bounded waits give up at once), and every requested
 // sleep is recorded with its nominal length. Not nestable; one at a time.
 class SimulatedTime {
-public:
+  public:
     explicit SimulatedTime(std::uint32_t divisor = 1000);
     ~SimulatedTime();
     SimulatedTime(const SimulatedTime&) = delete;

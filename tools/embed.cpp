@@ -11,7 +11,8 @@
 
 int main(int argc, char** argv) {
     if (argc != 6 && argc != 7) {
-        std::fprintf(stderr, "usage: embed <input> <output.cpp> <header> <namespace> <function> [<size>]\n");
+        std::fprintf(
+            stderr, "usage: embed <input> <output.cpp> <header> <namespace> <function> [<size>]\n");
         return 2;
     }
     std::ifstream in(argv[1], std::ios::binary);

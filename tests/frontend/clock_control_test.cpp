@@ -37,11 +37,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A bus whose status byte shows lock from a chosen read on (0: never).
 class ScriptedBus final : public BusAccess {
-public:
+  public:
     explicit ScriptedBus(int lock_at_read) : lock_at_read_(lock_at_read) {}
 
-    status_t write(std::uint32_t address, const std::uint8_t* data,
-                   std::uint32_t length) override {
+    status_t write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override {
         writes.push_back({address, std::vector<std::uint8_t>(data, data + length)});
         return STATUS_OK;
     }
@@ -60,7 +59,7 @@ public:
     std::vector<write_t> writes;
     int reads = 0;
 
-private:
+  private:
     int lock_at_read_;
 };
 

@@ -12,7 +12,7 @@ namespace {
 
 // A board that records what the driver asks of it.
 class FakeBoard final : public Board {
-public:
+  public:
     status_t open_result = STATUS_OK;
     status_t configure_result = STATUS_OK;
     bool locks = true;
@@ -128,13 +128,12 @@ TEST_P(BadInput, PrintsTheMessageClosesShowsUsageAndFails) {
     EXPECT_EQ(board.calls, (calls_t{"open", "configure", "close"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Driver, BadInput,
-    ::testing::Values(bad_input{{"200M"}, "", "input range error.\n"},
-                      bad_input{{}, "200M\n66M\n", "input range error.\n"},
-                      bad_input{{"abc"}, "", "input format error.\n"},
-                      bad_input{{}, "K\n", "input format error.\n"},
-                      bad_input{{"nan"}, "", "input range error.\n"}));
+INSTANTIATE_TEST_SUITE_P(Driver, BadInput,
+                         ::testing::Values(bad_input{{"200M"}, "", "input range error.\n"},
+                                           bad_input{{}, "200M\n66M\n", "input range error.\n"},
+                                           bad_input{{"abc"}, "", "input format error.\n"},
+                                           bad_input{{}, "K\n", "input format error.\n"},
+                                           bad_input{{"nan"}, "", "input range error.\n"}));
 
 TEST(Driver, ALineLongerThanTheBufferIsRefusedWhole) {
     FakeBoard board;

@@ -44,16 +44,16 @@ INSTANTIATE_TEST_SUITE_P(
         scan_case{"1e3", 1, 1000.0}, scan_case{"1E-2x", 1, 0.01}, scan_case{"1e+2", 1, 100.0},
         scan_case{"12,5", 1, 12.0}, scan_case{"0x1p3", 1, 8.0}, scan_case{"0X.8", 1, 0.5},
         scan_case{"0x1.8P+1", 1, 3.0}, scan_case{"00x1", 1, 0.0}, scan_case{"inf", 1, inf},
-        scan_case{"INFINITY", 1, inf}, scan_case{"-infx", 1, -inf},
-        scan_case{"nan", 1, NAN}, scan_case{"nan(12_ab)", 1, NAN}, scan_case{"1e400", 1, inf},
-        scan_case{"-1e400", 1, -inf}, scan_case{"1e-400", 1, 0.0},
-        scan_case{"0.1", 1, 0.1}, scan_case{"180000000.0000001", 1, 180000000.0000001},
+        scan_case{"INFINITY", 1, inf}, scan_case{"-infx", 1, -inf}, scan_case{"nan", 1, NAN},
+        scan_case{"nan(12_ab)", 1, NAN}, scan_case{"1e400", 1, inf}, scan_case{"-1e400", 1, -inf},
+        scan_case{"1e-400", 1, 0.0}, scan_case{"0.1", 1, 0.1},
+        scan_case{"180000000.0000001", 1, 180000000.0000001},
         // A prefix that could still become a number but is none stores nothing.
         scan_case{"1e", 0, 0}, scan_case{"1e+", 0, 0}, scan_case{"100ergs", 0, 0},
         scan_case{"0x", 0, 0}, scan_case{"0xg", 0, 0}, scan_case{"0x.p1", 0, 0},
-        scan_case{".", 0, 0}, scan_case{"+.", 0, 0}, scan_case{"-", 0, 0},
-        scan_case{"in", 0, 0}, scan_case{"infin", 0, 0}, scan_case{"na", 0, 0},
-        scan_case{"nan(1", 0, 0}, scan_case{"abc", 0, 0}, scan_case{"K", 0, 0},
+        scan_case{".", 0, 0}, scan_case{"+.", 0, 0}, scan_case{"-", 0, 0}, scan_case{"in", 0, 0},
+        scan_case{"infin", 0, 0}, scan_case{"na", 0, 0}, scan_case{"nan(1", 0, 0},
+        scan_case{"abc", 0, 0}, scan_case{"K", 0, 0},
         // Nothing but white space: end of input.
         scan_case{"", -1, 0}, scan_case{"   ", -1, 0}));
 

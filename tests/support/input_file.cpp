@@ -12,6 +12,8 @@ InputFile::InputFile(std::string_view text) : file_(std::tmpfile()) {
     std::rewind(file_);
 }
 
-InputFile::~InputFile() { std::fclose(file_); }
+InputFile::~InputFile() {
+    std::fclose(file_);
+}
 
 }  // namespace oscset::testing

@@ -7,7 +7,7 @@
 namespace oscset::testing {
 
 class InputFile {
-public:
+  public:
     explicit InputFile(std::string_view text);
     ~InputFile();
     InputFile(const InputFile&) = delete;
@@ -15,7 +15,7 @@ public:
 
     std::FILE* get() const { return file_; }
 
-private:
+  private:
     std::FILE* file_;
 };
 

@@ -1,0 +1,112 @@
+#include "bridge/user_transfer.hpp"
+
+#include <atomic>
+
+#include "jtag/background.hpp"
+#include "jtag/bits.hpp"
+#include "jtag/chain.hpp"
+#include "jtag/config_engine.hpp"
+#include "jtag/tap.hpp"
+#include "platform/time.hpp"
+
+namespace oscset::bridge {
+namespace {
+
+using jtag::BG_DONE;
+using jtag::BG_RUNNING;
+using jtag::BG_STARTED;
+
+// The request, written before the worker starts and only read by it.
+std::uint8_t request_type = 0;
+const std::uint8_t* request_tdi = nullptr;
+std::uint8_t* request_tdo = nullptr;
+std::uint32_t* request_length = nullptr;
+
+std::uint32_t load_length(std::uint32_t* word) {
+    return std::atomic_ref<std::uint32_t>(*word).load();
+}
+void store_length(std::uint32_t* word, std::uint32_t value) {
+    std::atomic_ref<std::uint32_t>(*word).store(value);
+}
+
+void user_transfer_worker() {
+    jtag::set_background_state(BG_RUNNING);
+    status_t s = STATUS_OK;
+    const std::uint8_t* tdi = request_tdi;
+    std::uint8_t* tdo = request_tdo;
+    std::uint8_t* const tdo_start = request_tdo;
+    const std::uint32_t total = load_length(request_length);
+    const jtag::chain_position& at = jtag::selected_position();
+    // The other devices' bypass bits: on the TDI side they delay the data into the FPGA, on
+    // the TDO side (when reading) its answer out of the chain.
+    const std::int32_t extra = at.devices_tdi_side + (tdo != nullptr ? at.devices_tdo_side : 0);
+
+    if (jtag::bridge_user_type() != request_type) {
+        s = jtag::jtag_select_user(request_type);
+        // A newly opened scan starts with one 1 bit, which tells the bridge where data begins.
+        const std::uint8_t start_bit = 0xFF;
+        s |= jtag::jtag_user_shift(&start_bit, nullptr, 1, 0);
+        jtag::set_bridge_user_type(request_type);
+    }
+    for (std::uint32_t r = total; r != 0 && s == STATUS_OK;) {
+        std::uint32_t block = 0;
+        if (r > USER_BLOCK_SIZE) {
+            block = USER_BLOCK_SIZE;
+            s = jtag::jtag_user_shift(tdi, tdo, 8 * USER_BLOCK_SIZE, 0);
+        } else if (extra != 0) {
+            block = r;
+            s = jtag::jtag_user_shift(tdi, tdo, static_cast<std::int32_t>(8 * r) + extra, 1);
+            jtag::set_bridge_user_type(0);
+            if (tdo_start != nullptr) {
+                jtag::drop_leading_bits(tdo_start, total, static_cast<std::uint32_t>(extra));
+            }
+        } else {
+            // Alone on the chain the scan stays open: the next transfer continues it.
+            block = r;
+            s = jtag::jtag_user_shift(tdi, tdo, static_cast<std::int32_t>(8 * r), 0);
+        }
+        if (tdi != nullptr) {
+            tdi += block;
+        }
+        if (tdo != nullptr) {
+            tdo += block;
+        }
+        r -= block;
+        store_length(request_length, r);
+    }
+    jtag::set_background_result(s);
+    jtag::set_background_state(BG_DONE);
+}
+
+}  // namespace
+
+status_t user_transfer(std::uint32_t type, const std::uint8_t* tdi, std::uint8_t* tdo,
+                       std::uint32_t* length) {
+    const status_t s = jtag::background_collect();
+    if (s != STATUS_OK) {
+        return s;
+    }
+    if (length == nullptr) {
+        const status_t selected = jtag::jtag_select_user(type);
+        jtag::set_bridge_user_type(static_cast<std::int32_t>(type & 0xFF));
+        return selected;
+    }
+    request_type = static_cast<std::uint8_t>(type);
+    request_tdi = tdi;
+    request_tdo = tdo;
+    request_length = length;
+    jtag::set_background_state(BG_STARTED);
+    if ((load_length(length) & TRANSFER_BACKGROUND) != 0) {
+        store_length(length, load_length(length) & ~TRANSFER_BACKGROUND);
+        jtag::background_launch(user_transfer_worker);
+        while (jtag::background_state() > BG_RUNNING) {
+            platform::sleep_ms(jtag::START_POLL_MS);
+        }
+        return jtag::background_collect();
+    }
+    user_transfer_worker();
+    jtag::set_background_state(BG_DONE);
+    return jtag::background_collect();
+}
+
+}  // namespace oscset::bridge

@@ -1,0 +1,259 @@
+#include "jtag/chain.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+
+#include "cables/cable.hpp"
+#include "jtag/background.hpp"
+#include "jtag/bits.hpp"
+#include "jtag/device_table.hpp"
+#include "jtag/tap.hpp"
+
+namespace oscset::jtag {
+namespace {
+
+using cable::cable_shift;
+
+std::array<chain_device, MAX_CHAIN_DEVICES> devices{};
+std::int32_t device_count = 0;
+std::int32_t selected = -1;
+chain_position position{};
+std::atomic<std::int32_t> bridge_type{-1};
+
+struct spartan2_part {
+    std::uint32_t idcode;
+    const char* name;
+};
+constexpr std::array<spartan2_part, 6> spartan2_parts{{
+    {0x00608093, "XC2S15"},
+    {0x0060C093, "XC2S30"},
+    {0x00610093, "XC2S50"},
+    {0x00614093, "XC2S100"},
+    {0x00618093, "XC2S150"},
+    {0x0061C093, "XC2S200"},
+}};
+
+// One clock with TDI high, reading TDO: true when it read high. Tested as a whole byte, so
+// the order of the cable's read-back does not matter.
+bool read_bit_with_tdi_high(std::int32_t tms) {
+    const std::uint8_t one = 0x80;
+    std::uint8_t tdo = 0;
+    cable_shift(&one, &tdo, 1, tms, tms);
+    return tdo != 0;
+}
+
+}  // namespace
+
+const chain_position& selected_position() {
+    return position;
+}
+
+std::int32_t jtag_scan_chain() {
+    devices = {};
+    jtag_reset_to_idle(6);
+    cable_shift(nullptr, nullptr, 2, 1, 1);  // Select-DR-Scan, Select-IR-Scan
+    cable_shift(nullptr, nullptr, 2, 0, 0);  // Capture-IR, Shift-IR
+
+    // The capture values come out first, and zeros fill every instruction register.
+    std::array<std::uint8_t, CAPTURE_BITS / 8> capture{};
+    cable_shift(nullptr, capture.data(), CAPTURE_BITS, 0, 0);
+
+    // Ones pushed in appear at TDO after as many clocks as the registers hold bits.
+    std::int32_t ir_length = CAPTURE_BITS;
+    for (std::int32_t i = 0; i < CAPTURE_BITS; ++i) {
+        if (read_bit_with_tdi_high(0)) {
+            ir_length = i;
+            break;
+        }
+    }
+    const std::uint8_t one = 0x80;
+    cable_shift(&one, nullptr, 1, 1, 1);     // Exit1-IR; every register now holds ones
+    cable_shift(nullptr, nullptr, 2, 1, 1);  // Update-IR (all BYPASS), Select-DR-Scan
+    cable_shift(nullptr, nullptr, 2, 0, 0);  // Capture-DR, Shift-DR
+
+    // Each bypass register captured a 0: the zeros before the first one count the devices.
+    std::int32_t count = 0;
+    while (!read_bit_with_tdi_high(0)) {
+        if (++count >= DEVICE_COUNT_BOUND) {
+            break;
+        }
+    }
+    device_count = count;
+    cable_shift(nullptr, nullptr, 1, 1, 1);  // Exit1-DR
+    cable_shift(nullptr, nullptr, 6, 1, 0);  // Test-Logic-Reset (IDCODE everywhere), Idle
+
+    if (count < 1 || count > MAX_CHAIN_DEVICES || ir_length < 2 * count) {
+        return 0;
+    }
+    cable_shift(nullptr, nullptr, 1, 1, 1);  // Select-DR-Scan
+    cable_shift(nullptr, nullptr, 2, 0, 0);  // Capture-DR, Shift-DR
+    std::array<std::uint8_t, 4 * MAX_CHAIN_DEVICES> idcodes{};
+    const auto idcode_bits = static_cast<std::uint32_t>(32 * count);
+    cable_shift(nullptr, idcodes.data(), idcode_bits, 0, 1);  // ends in Exit1-DR
+    if (cable::cable_ops().tdo_reverse == 1) {
+        reverse_bytes(capture.data(), static_cast<std::uint32_t>(capture.size()));
+        reverse_bytes(idcodes.data(), static_cast<std::uint32_t>(4 * count));
+    }
+    const std::int32_t decoded =
+        chain_decode(devices.data(), MAX_CHAIN_DEVICES, capture.data(), ir_length, idcodes.data(),
+                     static_cast<std::int32_t>(idcode_bits));
+    return decoded == count ? 1 : 0;
+}
+
+std::int32_t chain_decode(chain_device* records, std::int32_t max_records,
+                          const std::uint8_t* capture, std::int32_t capture_bits,
+                          const std::uint8_t* idcodes, std::int32_t idcode_bits) {
+    if (capture_bits <= 0) {
+        return 0;
+    }
+    std::int32_t idcode_offset = 0;
+    std::int32_t capture_offset = 0;
+    std::int32_t record = 0;
+    while (capture_offset < capture_bits && idcode_offset + 32 <= idcode_bits &&
+           record < max_records) {
+        const std::uint32_t id =
+            bits_extract(idcodes, static_cast<std::uint32_t>(idcode_offset), 32);
+        chain_device& device = records[record];
+        device = chain_device{};
+        for (const device_row& row : device_table()) {
+            if (row.name == nullptr) {
+                break;
+            }
+            // A row whose instruction bits reach past the captured ones cannot be this device:
+            // the chain then holds more instruction bits than were measured.
+            if ((id & IDCODE_VERSION_MASK) != row.idcode ||
+                capture_offset + row.ir_length > capture_bits) {
+                continue;
+            }
+            const std::uint32_t c =
+                bits_extract(capture, static_cast<std::uint32_t>(capture_offset),
+                             static_cast<std::uint32_t>(row.ir_length));
+            if ((c & 3u) == 1u) {  // IEEE 1149.1: the first captured bit 1, the second 0
+                device = {row.name, id, row.ir_length, static_cast<std::uint8_t>(c)};
+                break;
+            }
+        }
+        if (device.name == nullptr) {
+            return -1;
+        }
+        idcode_offset += 32;
+        capture_offset += device.ir_length;
+        ++record;
+    }
+    return record;
+}
+
+std::uint32_t chain_select(std::int32_t index) {
+    if (index < 0 || index >= device_count || index >= MAX_CHAIN_DEVICES) {
+        return 0;
+    }
+    position = chain_position{};
+    position.devices_tdo_side = index;
+    position.devices_tdi_side = device_count - index - 1;
+    for (std::int32_t i = 0; i < device_count && i < MAX_CHAIN_DEVICES; ++i) {
+        if (i < index) {
+            position.ir_bits_tdo_side += devices[i].ir_length;
+        } else if (i > index) {
+            position.ir_bits_tdi_side += devices[i].ir_length;
+        }
+    }
+    return devices[index].idcode;
+}
+
+const char* spartan2_name(std::uint32_t idcode) {
+    for (const spartan2_part& part : spartan2_parts) {
+        if ((idcode & IDCODE_VERSION_MASK) == part.idcode) {
+            return part.name;
+        }
+    }
+    return nullptr;
+}
+
+status_t jtag_read_idcode(std::uint32_t* out) {
+    std::array<std::uint8_t, 4> buffer{};
+    const status_t result = jtag_reset_to_idle(6) |
+                            jtag_load_ir(INSTRUCTION_IDCODE, SPARTAN2_IR_LENGTH) |
+                            jtag_scan_dr(nullptr, buffer.data(), 32);
+    if (out != nullptr) {
+        *out = bytes_to_word(buffer.data());
+    }
+    return result;
+}
+
+status_t jtag_ensure_target() {
+    const status_t busy = background_collect();
+    if (busy != STATUS_OK) {
+        return busy;
+    }
+    if (selected >= 0) {
+        chain_select(selected);
+        return STATUS_OK;
+    }
+    if (cable::cable_ops().driver->probe() == 0) {
+        return STATUS_NO_TARGET_POWER;
+    }
+    bridge_type.store(0);  // the scan resets the TAP: no USER register stays open
+    if (jtag_scan_chain() == 0) {
+        return STATUS_NO_FPGA;
+    }
+    selected = -1;
+    std::int32_t index = 0;
+    std::uint32_t id = 0;
+    for (;; ++index) {
+        id = chain_select(index);
+        if (id == 0) {
+            return STATUS_NO_FPGA;
+        }
+        if (spartan2_name(id) != nullptr) {
+            break;
+        }
+    }
+    std::uint32_t confirm = 0;
+    const status_t result = jtag_read_idcode(&confirm);
+    if (confirm != id) {
+        return result | STATUS_NO_FPGA;
+    }
+    selected = index;
+    return result;
+}
+
+std::span<const chain_device> chain_devices() {
+    const std::int32_t shown = device_count < MAX_CHAIN_DEVICES ? device_count : MAX_CHAIN_DEVICES;
+    return std::span<const chain_device>(devices.data(), static_cast<std::size_t>(shown));
+}
+
+std::int32_t chain_device_count() {
+    return device_count;
+}
+
+std::int32_t selected_device() {
+    return selected;
+}
+
+std::int32_t bridge_user_type() {
+    return bridge_type.load();
+}
+
+void set_bridge_user_type(std::int32_t type) {
+    bridge_type.store(type);
+}
+
+void chain_assume(std::span<const chain_device> found) {
+    chain_forget();
+    device_count = 0;
+    for (const chain_device& device :
+         found.first(std::min<std::size_t>(found.size(), MAX_CHAIN_DEVICES))) {
+        devices[static_cast<std::size_t>(device_count++)] = device;
+    }
+}
+
+void chain_forget() {
+    devices = {};
+    device_count = 0;
+    selected = -1;
+    position = chain_position{};
+    bridge_type.store(-1);
+}
+
+}  // namespace oscset::jtag

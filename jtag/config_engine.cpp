@@ -1,0 +1,244 @@
+#include "jtag/config_engine.hpp"
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <limits>
+
+#include "jtag/background.hpp"
+#include "jtag/bits.hpp"
+#include "jtag/chain.hpp"
+#include "jtag/config_file.hpp"
+#include "jtag/tap.hpp"
+#include "platform/console.hpp"
+#include "platform/time.hpp"
+
+namespace oscset::jtag {
+namespace {
+
+// Type-1 packets as big-endian words.
+constexpr std::array<std::uint8_t, 8> status_request{
+    0x28, 0x00, 0xE0, 0x01,  // read STAT, 1 word
+    0x00, 0x00, 0x00, 0x00,
+};
+// Shut the running design down: SWITCH, COR with SHUTDOWN and the TCK start-up clock, START,
+// RCRC.
+constexpr std::array<std::uint8_t, 36> sequence_a{
+    0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x09,  // CMD SWITCH
+    0x30, 0x01, 0x20, 0x01, 0x00, 0xA0, 0xBF, 0x2D,  // COR
+    0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x05,  // CMD START
+    0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x07,  // CMD RCRC
+    0x00, 0x00, 0x00, 0x00,
+};
+// Keep the interconnect quiet while frames are rewritten, and the next START a start-up.
+constexpr std::array<std::uint8_t, 20> sequence_b{
+    0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x08,  // CMD AGHIGH
+    0x30, 0x01, 0x20, 0x01, 0x00, 0xA0, 0x3F, 0x2D,  // COR
+    0x00, 0x00, 0x00, 0x00,
+};
+constexpr std::uint8_t MEMORY_IMAGE_MARK = 0xFF;  // a raw stream starts with its dummy word
+constexpr std::int32_t JSTART_CLOCKS = 16;
+
+// The request, written before the worker starts and only read by it.
+const void* request_source = nullptr;
+std::int32_t* request_length = nullptr;
+std::array<std::uint8_t, CONFIG_BLOCK_SIZE> config_block;
+
+// The caller's length word is shared with the thread that reports progress.
+std::int32_t load_length(std::int32_t* word) {
+    return std::atomic_ref<std::int32_t>(*word).load();
+}
+void store_length(std::int32_t* word, std::int32_t value) {
+    std::atomic_ref<std::int32_t>(*word).store(value);
+}
+
+void fpga_configure_thread() {
+    set_background_state(BG_STARTED);
+    set_background_result(fpga_configure_worker(request_source, request_length));
+    set_background_state(BG_DONE);
+}
+
+}  // namespace
+
+status_t fpga_read_status(std::uint32_t* out) {
+    status_t result = jtag_reset_to_idle(6);
+    result |= jtag_reset_to_idle(6);
+    result |= jtag_cfg_in_write(status_request.data(), 64);
+    result |= jtag_load_ir(INSTRUCTION_CFG_OUT, SPARTAN2_IR_LENGTH);
+    std::array<std::uint8_t, 5> read{};
+    result |= jtag_scan_dr(nullptr, read.data(), 33);
+    // The first bit out is a pad; the status follows most significant bit first.
+    drop_leading_bits(read.data(), 4, 1);
+    const std::uint32_t status = reverse_bits32(bytes_to_word(read.data()));
+    result |= jtag_idle_clocks(1);
+    if (out != nullptr) {
+        *out = status;
+    }
+    return result;
+}
+
+status_t fpga_prepare_reconfig() {
+    status_t result = jtag_reset_to_idle(6);
+    result |= jtag_cfg_in_write(sequence_a.data(), 288);
+    platform::sleep_ms(RECONFIG_WAIT_MS);
+    result |= jtag_load_ir(INSTRUCTION_JSTART, SPARTAN2_IR_LENGTH);
+    result |= jtag_scan_dr(nullptr, nullptr, JSTART_CLOCKS);  // clocks the shutdown through
+    platform::sleep_ms(RECONFIG_WAIT_MS);
+    result |= jtag_cfg_in_write(sequence_b.data(), 160);
+    platform::sleep_ms(RECONFIG_WAIT_MS);
+    set_current_user_type(USER_TYPE_UNKNOWN);
+    return result;
+}
+
+status_t fpga_begin_stream() {
+    jtag_reset_to_idle(6);
+    jtag_load_ir(INSTRUCTION_CFG_IN, SPARTAN2_IR_LENGTH);
+    // With the zeros held in the TDI-side bypasses, one whole zero word precedes the stream.
+    const std::int32_t lead = (-selected_position().devices_tdi_side) & 31;
+    jtag_shift_dr(nullptr, nullptr, lead, DR_ENTER);
+    set_current_user_type(USER_TYPE_UNKNOWN);
+    return STATUS_OK;
+}
+
+status_t fpga_stream_block(const std::uint8_t* block, std::uint32_t count, std::int32_t last) {
+    const std::int32_t tdi_side = selected_position().devices_tdi_side;
+    const auto bits = static_cast<std::int32_t>(8 * count);
+    if (last == 1 && tdi_side > 0) {
+        jtag_shift_dr(block, nullptr, bits, 0);
+        jtag_shift_dr(nullptr, nullptr, tdi_side, DR_EXIT);  // pushes the last bit in
+    } else {
+        jtag_shift_dr(block, nullptr, bits, last == 1 ? DR_EXIT : 0);
+    }
+    if (last == 1) {
+        jtag_load_ir(INSTRUCTION_JSTART, SPARTAN2_IR_LENGTH);
+        jtag_scan_dr(nullptr, nullptr, JSTART_CLOCKS);
+        jtag_idle_clocks(1);
+    }
+    return STATUS_OK;
+}
+
+status_t fpga_configure_worker(const void* source, std::int32_t* length) {
+    std::uint32_t status = 0;
+    status_t f = fpga_read_status(&status);
+    if ((status & STAT_NO_ANSWER) != 0) {
+        platform::console_printf("status read error\n");
+        return STATUS_NOT_CONFIGURED;
+    }
+    if (f != STATUS_OK) {
+        return f;
+    }
+    if ((status & STAT_DONE) != 0) {
+        const status_t r = fpga_prepare_reconfig();
+        if (r != STATUS_OK) {
+            return r;
+        }
+    }
+
+    const auto* memory = static_cast<const std::uint8_t*>(source);
+    config_file_ptr file;
+    std::uint32_t total = 0;
+    if (length != nullptr && load_length(length) != 0 && memory[0] == MEMORY_IMAGE_MARK) {
+        total = static_cast<std::uint32_t>(load_length(length)) & ~CONFIG_BACKGROUND;
+    } else {
+        file = config_file_open(static_cast<const char*>(source));
+        // A length beyond the length word's range is no real stream: a bad header.
+        if (!file || file->data_length > std::uint32_t{std::numeric_limits<std::int32_t>::max()}) {
+            return STATUS_FILE_ERROR;
+        }
+        total = file->data_length;
+        if (length != nullptr) {
+            store_length(length, static_cast<std::int32_t>(total));
+        }
+    }
+
+    set_background_state(BG_RUNNING);
+    f = fpga_begin_stream();
+    if (f != STATUS_OK) {
+        return f;
+    }
+    std::uint32_t sent = 0;
+    while (sent < total) {
+        const std::int32_t last = sent + CONFIG_BLOCK_SIZE >= total ? 1 : 0;
+        std::uint32_t count = last == 1 ? total - sent : CONFIG_BLOCK_SIZE;
+        bool cut_short = false;
+        if (file) {
+            const std::uint32_t got = config_file_read(*file, config_block.data(), count);
+            // A short read must not send the previous block's bytes in place of the missing
+            // ones: send what arrived and stop.
+            if (got < count) {
+                f |= STATUS_FILE_ERROR;
+                cut_short = true;
+                count = got;
+            }
+        } else {
+            std::memcpy(config_block.data(), memory + sent, count);
+        }
+        if (count > 0) {
+            f |= fpga_stream_block(config_block.data(), count, cut_short ? 0 : last);
+        }
+        if (length != nullptr) {
+            store_length(length, static_cast<std::int32_t>(total - sent - count));
+        }
+        sent += count;
+        if (f != STATUS_OK) {
+            break;
+        }
+    }
+    file.reset();
+
+    fpga_read_status(&status);
+    if ((status & STAT_CRC_ERROR) != 0 || (status & STAT_DONE) == 0) {
+        f |= STATUS_NOT_CONFIGURED;
+    }
+    return f;
+}
+
+status_t fpga_configure(const void* source, std::int32_t* length) {
+    const status_t r = jtag_ensure_target();
+    if (r != STATUS_OK) {
+        return r;
+    }
+    if (source == nullptr) {
+        return background_collect();
+    }
+    if (length == nullptr) {
+        return STATUS_NO_LENGTH;
+    }
+    if (background_state() != BG_IDLE) {
+        return STATUS_BUSY;
+    }
+    set_background_state(BG_ACCEPTED);
+    request_source = source;
+    request_length = length;
+    if (load_length(length) < 0) {
+        store_length(length, load_length(length) & 0x7FFFFFFF);
+        background_launch(fpga_configure_thread);
+        // Control returns once the stream is moving, or the work has ended.
+        while (background_state() > BG_RUNNING) {
+            platform::sleep_ms(START_POLL_MS);
+        }
+    } else {
+        set_background_result(fpga_configure_worker(source, length));
+        set_background_state(BG_DONE);
+    }
+    return background_collect();
+}
+
+status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
+    std::int32_t remain =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(length) | CONFIG_BACKGROUND);
+    status_t r = fpga_configure(source, &remain);
+    for (;;) {
+        platform::console_printf("\rConfigration remain=%8ld",
+                                 static_cast<long>(load_length(&remain)));
+        if ((r & STATUS_BUSY) == 0) {
+            break;
+        }
+        platform::sleep_ms(PROGRESS_MS);
+        r = fpga_configure(nullptr, nullptr);
+    }
+    platform::console_printf("\n");
+    return r;
+}
+
+}  // namespace oscset::jtag

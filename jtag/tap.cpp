@@ -1,0 +1,158 @@
+#include "jtag/tap.hpp"
+
+#include <array>
+#include <atomic>
+
+#include "cables/cable.hpp"
+#include "jtag/bits.hpp"
+#include "jtag/chain_position.hpp"
+
+namespace oscset::jtag {
+namespace {
+
+using cable::cable_shift;
+
+std::atomic<std::int32_t> user_type{USER_TYPE_UNKNOWN};
+
+void shift(std::uint32_t count, std::int32_t tms_during, std::int32_t tms_last,
+           const std::uint8_t* tdi = nullptr, std::uint8_t* tdo = nullptr) {
+    cable_shift(tdi, tdo, count, tms_during, tms_last);
+}
+
+}  // namespace
+
+status_t jtag_reset_to_idle(std::int32_t clocks) {
+    if (clocks > 0) {
+        shift(static_cast<std::uint32_t>(clocks), 1, 0);
+    }
+    return STATUS_OK;
+}
+
+status_t jtag_idle_clocks(std::int32_t clocks) {
+    if (clocks > 0) {
+        shift(static_cast<std::uint32_t>(clocks), 0, 0);
+    }
+    return STATUS_OK;
+}
+
+status_t jtag_load_ir(std::uint8_t code, std::int32_t ir_length) {
+    const chain_position& at = selected_position();
+    const std::int32_t total = at.ir_bits_tdo_side + ir_length + at.ir_bits_tdi_side;
+    if (ir_length <= 0 || at.ir_bits_tdo_side < 0 || at.ir_bits_tdi_side < 0 ||
+        total > IR_STRING_BITS) {
+        return STATUS_NO_FPGA;  // chain discovery refuses such chains before we get here
+    }
+    shift(2, 1, 1);  // Select-DR-Scan, Select-IR-Scan
+    shift(2, 0, 0);  // Capture-IR, Shift-IR
+    // Ones everywhere is BYPASS for every other device; the code goes in least significant
+    // bit first, behind the bits that travel on to the TDO-side devices.
+    std::array<std::uint8_t, IR_STRING_BITS / 8> string;
+    string.fill(0xFF);
+    for (std::int32_t i = 0; i < ir_length; ++i) {
+        const bool one = i < 8 && ((code >> i) & 1u) != 0;
+        if (!one) {
+            const std::int32_t bit = at.ir_bits_tdo_side + i;
+            string[bit / 8] &= static_cast<std::uint8_t>(~(0x80u >> (bit % 8)));
+        }
+    }
+    shift(static_cast<std::uint32_t>(total), 0, 1, string.data());  // ends in Exit1-IR
+    shift(1, 1, 1);                                                 // Update-IR
+    return STATUS_OK;
+}
+
+status_t jtag_shift_dr(const std::uint8_t* tdi, std::uint8_t* tdo, std::int32_t n,
+                       std::uint32_t flags) {
+    const chain_position& at = selected_position();
+    if ((flags & DR_ENTER) != 0) {
+        shift(2, 1, 0);  // Select-DR-Scan, Capture-DR
+        shift(1, 0, 0);  // Shift-DR
+        if ((flags & DR_SKIP_TDO_SIDE) != 0 && tdo != nullptr && at.devices_tdo_side > 0) {
+            // The bypass bits captured between us and TDO come out first: drop them.
+            shift(static_cast<std::uint32_t>(at.devices_tdo_side), 0, 0);
+        }
+    }
+    if (n <= 0) {
+        return STATUS_OK;
+    }
+    const auto bits = static_cast<std::uint32_t>(n);
+    if ((flags & DR_EXIT) != 0) {
+        if ((flags & DR_PAD_TDI_SIDE) != 0 && tdi != nullptr && at.devices_tdi_side > 0) {
+            shift(bits, 0, 0, tdi, tdo);
+            // Zeros behind the data push its last bit through the TDI-side bypasses.
+            shift(static_cast<std::uint32_t>(at.devices_tdi_side), 0, 1);
+        } else {
+            shift(bits, 0, 1, tdi, tdo);
+        }
+        shift(1, 1, 1);  // Update-DR
+    } else {
+        shift(bits, 0, 0, tdi, tdo);
+    }
+    if (tdo != nullptr && cable::cable_ops().tdo_reverse == 1) {
+        reverse_bytes(tdo, (bits + 7) / 8);
+    }
+    return STATUS_OK;
+}
+
+status_t jtag_scan_dr(const std::uint8_t* tdi, std::uint8_t* tdo, std::int32_t n) {
+    return jtag_shift_dr(tdi, tdo, n, DR_EXIT | DR_ENTER | DR_SKIP_TDO_SIDE | DR_PAD_TDI_SIDE);
+}
+
+status_t jtag_cfg_in_write(const std::uint8_t* words, std::int32_t n) {
+    status_t result = jtag_load_ir(INSTRUCTION_CFG_IN, SPARTAN2_IR_LENGTH);
+    const std::int32_t tdi_side = selected_position().devices_tdi_side;
+    // The zeros held in the TDI-side bypasses plus these lead zeros make one whole zero word
+    // ahead of the packets, so the packets keep their word boundaries.
+    const std::int32_t lead = (-tdi_side) & 31;
+    if (lead == 0) {
+        return result | jtag_scan_dr(words, nullptr, n);
+    }
+    result |= jtag_shift_dr(nullptr, nullptr, lead, DR_ENTER);
+    result |= jtag_shift_dr(words, nullptr, n, 0);
+    result |= jtag_shift_dr(nullptr, nullptr, tdi_side & 31, DR_EXIT);
+    return result;
+}
+
+status_t jtag_select_user(std::uint32_t type) {
+    const auto t = static_cast<std::int32_t>(type & 0xFF);
+    status_t result = STATUS_OK;
+    if (user_type.load() != t) {
+        result |= jtag_reset_to_idle(6);
+        result |= jtag_idle_clocks(1);
+        user_type.store(USER_TYPE_NONE);
+    }
+    std::uint8_t code = 0;
+    if (t == 1) {
+        code = INSTRUCTION_USER1;
+    } else if (t == 2) {
+        code = INSTRUCTION_USER2;
+    }
+    if (result != STATUS_OK || code == 0) {
+        return result;
+    }
+    const status_t selected =
+        jtag_load_ir(code, SPARTAN2_IR_LENGTH) | jtag_shift_dr(nullptr, nullptr, 0, DR_ENTER);
+    if (selected == STATUS_OK) {
+        user_type.store(t);
+    }
+    return result | selected;
+}
+
+status_t jtag_user_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::int32_t n,
+                         std::int32_t exit) {
+    status_t result = jtag_shift_dr(tdi, tdo, n, exit != 0 ? DR_EXIT : 0);
+    if (exit != 0) {
+        result |= jtag_idle_clocks(1);
+        user_type.store(USER_TYPE_NONE);
+    }
+    return result;
+}
+
+std::int32_t current_user_type() {
+    return user_type.load();
+}
+
+void set_current_user_type(std::int32_t type) {
+    user_type.store(type);
+}
+
+}  // namespace oscset::jtag

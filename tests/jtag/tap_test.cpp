@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+#include "cables/cable.hpp"
+#include "jtag/chain.hpp"
+#include "jtag/tap.hpp"
+#include "tests/support/recording_cable.hpp"
+
+namespace oscset::jtag {
+namespace {
+
+using testing::InstalledCable;
+using testing::RecordingCable;
+
+chain_device part(const char* name, std::int32_t ir_length) {
+    return {name, 0x1, ir_length, 1};
+}
+
+// A recording cable behind the USB name, and a chain with the selected device at `index`.
+class Tap : public ::testing::Test {
+  protected:
+    void place(std::vector<chain_device> chain, std::int32_t index) {
+        chain_assume(chain);
+        chain_select(index);
+    }
+    void SetUp() override {
+        place({part("2s100", 5)}, 0);
+        set_current_user_type(USER_TYPE_UNKNOWN);
+        cable.clear();
+    }
+    void TearDown() override { chain_forget(); }
+
+    RecordingCable cable;
+    InstalledCable installed{cable};
+};
+
+TEST_F(Tap, ResetAndIdleClocks) {
+    jtag_reset_to_idle(6);
+    jtag_idle_clocks(1);
+    EXPECT_EQ(cable.trace(), "6:10 1:00");
+}
+
+TEST_F(Tap, LoadIrAloneOnTheChainClocksFiveBitsLeastSignificantFirst) {
+    EXPECT_EQ(jtag_load_ir(INSTRUCTION_CFG_IN, 5), STATUS_OK);
+    EXPECT_EQ(cable.trace(), "2:11 2:00 5:01/10100 1:11");
+}
+
+TEST_F(Tap, LoadIrFillsOtherDevicesWithBypass) {
+    place({part("xcf01s", 8), part("xcf01s", 8), part("xcf01s", 8), part("2s100", 5)}, 3);
+    cable.clear();
+    jtag_load_ir(INSTRUCTION_JSTART, 5);
+    EXPECT_EQ(cable.trace(), "2:11 2:00 29:01/" + std::string(24, '1') + "00110 1:11");
+
+    place({part("2s100", 5), part("18v256", 8), part("xcf08p", 16)}, 0);
+    cable.clear();
+    jtag_load_ir(INSTRUCTION_IDCODE, 5);
+    EXPECT_EQ(cable.trace(), "2:11 2:00 29:01/10010" + std::string(24, '1') + " 1:11");
+}
+
+TEST_F(Tap, ShiftDrOfNoBitsEntersAndStays) {
+    jtag_shift_dr(nullptr, nullptr, 0, DR_ENTER | DR_EXIT);
+    EXPECT_EQ(cable.trace(), "2:10 1:00");
+}
+
+TEST_F(Tap, ReadBackIsReversedIntoStringOrder) {
+    cable.tdo_level = [](std::uint64_t) { return true; };
+    std::array<std::uint8_t, 6> tdo;
+    tdo.fill(0x55);
+    jtag_shift_dr(nullptr, tdo.data(), 33, 0);
+    EXPECT_EQ(tdo, (std::array<std::uint8_t, 6>{0xFF, 0xFF, 0xFF, 0xFF, 0x80, 0x55}));
+    EXPECT_EQ(cable.trace(), "33:00r");
+}
+
+TEST_F(Tap, ReadBackIsLeftAloneWhenTheCableNeedsNoReversal) {
+    RecordingCable plain;
+    cable::cable_close();
+    cable::cable_set_driver(cable::USB_CABLE_NAME, &plain, 0);
+    ASSERT_EQ(cable::cable_open(cable::CABLE_FIRST_USB), STATUS_OK);
+    plain.tdo_level = [](std::uint64_t clock) { return clock == 0; };
+    std::uint8_t tdo = 0;
+    jtag_shift_dr(nullptr, &tdo, 8, 0);
+    EXPECT_EQ(tdo, 0x01);
+    cable::cable_close();  // `plain` ends with this test
+}
+
+TEST_F(Tap, ScanDrDropsTdoSideBitsWhenReadingAndPadsTdiSideWhenWriting) {
+    place({part("xcf01s", 8), part("xcf01s", 8), part("2s100", 5), part("xcf01s", 8)}, 2);
+    cable.clear();
+    std::array<std::uint8_t, 2> buffer{0xA5, 0x00};
+    jtag_scan_dr(nullptr, buffer.data(), 8);
+    EXPECT_EQ(cable.trace(), "2:10 1:00 2:00 8:01r 1:11");
+    cable.clear();
+    buffer = {0xA5, 0x00};
+    jtag_scan_dr(buffer.data(), buffer.data(), 8);
+    EXPECT_EQ(cable.trace(), "2:10 1:00 2:00 8:00/10100101r 1:01 1:11");
+}
+
+TEST_F(Tap, ScanDrWritingDropsNothingAndPadsWithTmsHighOnThePad) {
+    place({part("xcf01s", 8), part("2s100", 5), part("xcf01s", 8)}, 1);
+    cable.clear();
+    const std::uint8_t data = 0xF0;
+    jtag_scan_dr(&data, nullptr, 4);
+    EXPECT_EQ(cable.trace(), "2:10 1:00 4:00/1111 1:01 1:11");
+}
+
+TEST_F(Tap, CfgInWriteKeepsWordBoundaries) {
+    const std::array<std::uint8_t, 8> words{0x28, 0x00, 0xE0, 0x01, 0, 0, 0, 0};
+    jtag_cfg_in_write(words.data(), 64);
+    EXPECT_EQ(cable.trace(),
+              "2:11 2:00 5:01/10100 1:11 2:10 1:00 64:01/" +
+                  std::string("0010100000000000111000000000000100000000000000000000000000000000") +
+                  " 1:11");
+
+    place({part("2s100", 5), part("xcf01s", 8)}, 0);
+    cable.clear();
+    jtag_cfg_in_write(words.data(), 64);
+    // 31 lead zeros, the packets, one trailing zero: n + 32 clocks in Shift-DR.
+    const std::string trace = cable.trace();
+    EXPECT_EQ(trace.substr(0, trace.find(" 64:00/")),
+              "2:11 2:00 13:01/1010011111111 1:11 2:10 1:00 31:00");
+    EXPECT_NE(
+        trace.find(
+            " 64:00/0010100000000000111000000000000100000000000000000000000000000000 1:01 1:11"),
+        std::string::npos)
+        << trace;
+}
+
+TEST_F(Tap, SelectUserCachesTheOpenRegister) {
+    struct c {
+        std::int32_t before;
+        std::uint32_t type;
+        const char* trace;
+        std::int32_t after;
+    };
+    for (const c& x : {
+             c{USER_TYPE_NONE, 0, "", USER_TYPE_NONE},
+             c{1, 0, "6:10 1:00", USER_TYPE_NONE},
+             c{2, 0, "6:10 1:00", USER_TYPE_NONE},
+             c{USER_TYPE_UNKNOWN, 0, "6:10 1:00", USER_TYPE_NONE},
+             c{USER_TYPE_UNKNOWN, 1, "6:10 1:00 2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
+             c{2, 1, "6:10 1:00 2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
+             c{USER_TYPE_NONE, 2, "6:10 1:00 2:11 2:00 5:01/11000 1:11 2:10 1:00", 2},
+             // The same type again loads from where the TAP is, without a reset.
+             c{1, 1, "2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
+             c{1, 0x101, "2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
+         }) {
+        set_current_user_type(x.before);
+        cable.clear();
+        EXPECT_EQ(jtag_select_user(x.type), STATUS_OK);
+        EXPECT_EQ(cable.trace(), x.trace) << x.before << " -> " << x.type;
+        EXPECT_EQ(current_user_type(), x.after) << x.before << " -> " << x.type;
+    }
+}
+
+TEST_F(Tap, UserShiftWithExitReturnsToIdleAndForgetsTheRegister) {
+    jtag_select_user(1);
+    cable.clear();
+    const std::uint8_t data = 0xC0;
+    jtag_user_shift(&data, nullptr, 2, 0);
+    EXPECT_EQ(current_user_type(), 1);
+    jtag_user_shift(&data, nullptr, 2, 1);
+    EXPECT_EQ(cable.trace(), "2:00/11 2:01/11 1:11 1:00");
+    EXPECT_EQ(current_user_type(), USER_TYPE_NONE);
+    cable.clear();
+    jtag_select_user(1);
+    EXPECT_EQ(cable.trace().substr(0, 9), "6:10 1:00");
+}
+
+}  // namespace
+}  // namespace oscset::jtag

@@ -1,0 +1,103 @@
+#include "tests/support/recording_cable.hpp"
+
+#include <stdexcept>
+
+#include "cables/cable.hpp"
+
+namespace oscset::testing {
+
+std::int32_t RecordingCable::open(std::uint16_t port, std::int32_t speed, char* description) {
+    events.push_back("open " + std::to_string(port));
+    last_port = port;
+    last_speed = speed;
+    got_description = description != nullptr;
+    return open_result;
+}
+
+void RecordingCable::close() {
+    events.push_back("close");
+}
+
+std::int32_t RecordingCable::probe() {
+    events.push_back("probe");
+    return probe_result;
+}
+
+std::int32_t RecordingCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
+                                   std::int32_t tms_during, std::int32_t tms_last) {
+    ShiftCall call{count, tms_during != 0, tms_last != 0, {}, tdo != nullptr};
+    if (on_shift) {
+        on_shift(call);
+    }
+    std::uint8_t tdi_byte = 0;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (tdi != nullptr) {
+            if (i % 8 == 0) {
+                tdi_byte = tdi[i / 8];  // taken before tdo may overwrite the same byte
+            }
+            call.tdi += ((tdi_byte >> (7 - i % 8)) & 1) ? '1' : '0';
+        }
+        if (tdo != nullptr) {
+            if (i % 8 == 0) {
+                tdo[i / 8] = 0;
+            }
+            if (tdo_level(clock_)) {
+                tdo[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
+            }
+        }
+        ++clock_;
+    }
+    calls.push_back(std::move(call));
+    return 1;
+}
+
+std::string RecordingCable::trace() const {
+    std::string out;
+    for (const ShiftCall& c : calls) {
+        if (!out.empty()) {
+            out += ' ';
+        }
+        out +=
+            std::to_string(c.count) + ':' + (c.tms_during ? '1' : '0') + (c.tms_last ? '1' : '0');
+        if (!c.tdi.empty()) {
+            out += '/' + c.tdi;
+        }
+        if (c.reads_tdo) {
+            out += 'r';
+        }
+    }
+    return out;
+}
+
+std::string RecordingCable::tdi_stream() const {
+    std::string bits;
+    for (const ShiftCall& c : calls) {
+        bits += c.tdi;
+    }
+    return bits;
+}
+
+std::uint64_t RecordingCable::clocks() const {
+    std::uint64_t total = 0;
+    for (const ShiftCall& c : calls) {
+        total += c.count;
+    }
+    return total;
+}
+
+InstalledCable::InstalledCable(cable::Cable& cable, const char* name, std::int32_t tdo_reverse)
+    : name_(name) {
+    cable::cable_set_driver(name, &cable, tdo_reverse);
+    const std::uint32_t id = std::string(name) == cable::USB_CABLE_NAME ? cable::CABLE_FIRST_USB
+                                                                        : cable::CABLE_PARALLEL_378;
+    if (cable::cable_open(id) != STATUS_OK) {
+        throw std::runtime_error("the test cable did not open");
+    }
+}
+
+InstalledCable::~InstalledCable() {
+    cable::cable_close();
+    cable::cable_set_driver(name_, nullptr);
+}
+
+}  // namespace oscset::testing

@@ -1,0 +1,69 @@
+#pragma once
+// A cable that records every call and answers TDO from a script: for exact clock and TMS
+// sequences.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cables/cable_ops.hpp"
+
+namespace oscset::testing {
+
+struct ShiftCall {
+    std::uint32_t count;
+    std::int32_t tms_during;
+    std::int32_t tms_last;
+    std::string tdi;  // "0"/"1" per clock in clock order; empty when tdi was null
+    bool reads_tdo;
+};
+
+class RecordingCable final : public cable::Cable {
+  public:
+    std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) override;
+    void close() override;
+    std::int32_t probe() override;
+    std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
+                       std::int32_t tms_during, std::int32_t tms_last) override;
+
+    // "count:ab" per call (a = TMS during, b = TMS last), then "/tdi bits" when TDI was given
+    // and "r" when TDO was read; calls separated by spaces.
+    std::string trace() const;
+    std::uint64_t clocks() const;
+    void clear() { calls.clear(); }
+
+    std::vector<ShiftCall> calls;
+    std::vector<std::string> events;  // "open 1", "close", "probe"
+    std::int32_t open_result = 0;
+    std::int32_t probe_result = 1;
+    std::uint16_t last_port = 0;
+    std::int32_t last_speed = 0;
+    bool got_description = false;
+    // TDO level of every clock, by the clock's number since the cable was made.
+    std::function<bool(std::uint64_t clock)> tdo_level = [](std::uint64_t) { return false; };
+    // Called at the start of every shift (for instance to look at a length word, or to hold a
+    // worker thread back).
+    std::function<void(const ShiftCall&)> on_shift;
+
+    // The TDI bits of every call with TDI given, joined: what reached the chain as data.
+    std::string tdi_stream() const;
+
+  private:
+    std::uint64_t clock_ = 0;
+};
+
+// Puts a cable behind a name and opens it; closes and restores at scope end.
+class InstalledCable {
+  public:
+    InstalledCable(cable::Cable& cable, const char* name = "spc_usb2",
+                   std::int32_t tdo_reverse = 1);
+    ~InstalledCable();
+    InstalledCable(const InstalledCable&) = delete;
+    InstalledCable& operator=(const InstalledCable&) = delete;
+
+  private:
+    const char* name_;
+};
+
+}  // namespace oscset::testing
