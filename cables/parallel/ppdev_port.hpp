@@ -1,0 +1,46 @@
+#pragma once
+// The printer port through Linux's ppdev driver: /dev/parportN, claimed, then one ioctl per
+// register access. Works for members of the `lp` group without root.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "cables/parallel/port_io.hpp"
+
+namespace oscset::parallel {
+
+inline constexpr const char* PARPORT_SYSCTL_DIR = "/proc/sys/dev/parport";
+inline constexpr const char* DEVICE_DIR = "/dev";
+
+// The device node of the port whose base address is `base`: each port has a folder
+// parportN under `sysctl_dir` whose file base-addr starts with its base in decimal; the
+// node is `device_dir`/parportN. Nothing when no port has that base.
+std::optional<std::filesystem::path> find_parport_device(const std::filesystem::path& sysctl_dir,
+                                                         const std::filesystem::path& device_dir,
+                                                         std::uint16_t base);
+
+class PpdevPort final : public PortIo {
+  public:
+    explicit PpdevPort(std::filesystem::path sysctl_dir = PARPORT_SYSCTL_DIR,
+                       std::filesystem::path device_dir = DEVICE_DIR);
+    ~PpdevPort();  // releases the port and closes the device
+    PpdevPort(const PpdevPort&) = delete;
+    PpdevPort& operator=(const PpdevPort&) = delete;
+
+    // Opens and claims the device of `base` and drives the data lines. The claim is kept
+    // until another base is asked for or the object ends, so access outlives a cable close.
+    bool acquire(std::uint16_t base) override;
+    void write(std::uint16_t address, std::uint8_t value) override;
+    std::uint8_t read(std::uint16_t address) override;
+
+  private:
+    void release();
+
+    std::filesystem::path sysctl_dir_;
+    std::filesystem::path device_dir_;
+    int fd_ = -1;
+    std::uint16_t base_ = 0;
+};
+
+}  // namespace oscset::parallel
