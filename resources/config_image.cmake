@@ -2,21 +2,18 @@
 # -DOSCSET_CONFIG_IMAGE=<file> the board's real design (a raw stream or a .bit file).
 set(OSCSET_CONFIG_IMAGE "" CACHE FILEPATH "Configuration image to embed: a raw Spartan-II stream or a .bit file")
 
-add_executable(make_config_image ${PROJECT_SOURCE_DIR}/tools/make_config_image.cpp)
-target_link_libraries(make_config_image PRIVATE oscset_jtag)
-
 set(_image ${CMAKE_CURRENT_BINARY_DIR}/config_image.bin)
 if(OSCSET_CONFIG_IMAGE)
     get_filename_component(_design ${OSCSET_CONFIG_IMAGE} ABSOLUTE)
     add_custom_command(OUTPUT ${_image}
-        COMMAND make_config_image ${_image} ${_design}
-        DEPENDS make_config_image ${_design}
+        COMMAND ${OSCSET_TOOL_make_config_image} ${_image} ${_design}
+        DEPENDS ${OSCSET_TOOLS_DEPENDS} ${_design}
         COMMENT "Embedding the configuration image ${_design}"
         VERBATIM)
 else()
     add_custom_command(OUTPUT ${_image}
-        COMMAND make_config_image ${_image}
-        DEPENDS make_config_image
+        COMMAND ${OSCSET_TOOL_make_config_image} ${_image}
+        DEPENDS ${OSCSET_TOOLS_DEPENDS}
         COMMENT "Generating the placeholder configuration image"
         VERBATIM)
 endif()

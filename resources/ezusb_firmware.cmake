@@ -2,8 +2,8 @@
 # 0xAA fill), which runs no firmware on a real adapter.
 set(_image ${CMAKE_CURRENT_BINARY_DIR}/ezusb_firmware.bin)
 add_custom_command(OUTPUT ${_image}
-    COMMAND firmware_placeholder ${_image}
-    DEPENDS firmware_placeholder
+    COMMAND ${OSCSET_TOOL_firmware_placeholder} ${_image}
+    DEPENDS ${OSCSET_TOOLS_DEPENDS}
     COMMENT "Making the placeholder adapter firmware"
     VERBATIM)
 oscset_layer(oscset_firmware_image SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ezusb_firmware.hpp)
