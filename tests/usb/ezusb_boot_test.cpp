@@ -249,7 +249,11 @@ TEST_P(EzusbString, ConvertsTheLowBytes) {
     auto device = fake.open(0);
     std::vector<char> text(c.text_size, '?');
     EXPECT_EQ(ezusb_get_string(*device, 1, text), 0);
-    EXPECT_EQ(std::string(text.data()), c.expected);
+    // Exactly the characters and their NUL are written; the rest of the buffer is untouched.
+    std::string expected = c.expected;
+    expected.push_back('\0');
+    expected.resize(c.text_size, '?');
+    EXPECT_EQ(std::string(text.begin(), text.end()), expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Descriptors, EzusbString, ::testing::ValuesIn(STRING_CASES),

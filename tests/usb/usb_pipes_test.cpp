@@ -181,6 +181,12 @@ TEST_F(UsbPipes, ALateAnswerNeverLandsInTheCallersBuffer) {
         EXPECT_EQ(usb_pipe_exchange(first.data(), released.get(), 4), -2);
         EXPECT_EQ(bytes(released.get(), released.get() + 4), bytes(4, 0x55));
         released.reset();  // the caller gives its buffer up while the read is outstanding
+        // The reader is still inside that read: it takes no new one, and nothing is sent
+        // whose answers nobody would read.
+        bytes busy{0x06};
+        EXPECT_EQ(usb_command_exchange(busy.data(), 1), -2);
+        EXPECT_EQ(busy, bytes{0x06});
+        EXPECT_EQ(fake.writes().size(), 1u);
     }
     bytes reused(4, 0x33);
     fake.release_reads();
@@ -195,7 +201,7 @@ TEST_F(UsbPipes, ALateAnswerNeverLandsInTheCallersBuffer) {
     EXPECT_EQ(usb_pipe_exchange(second.data(), answer.data(), 4), 0);
     EXPECT_EQ(answer, (bytes{0x02, 0x03, 0x04, 0x05}));
     EXPECT_EQ(reused, bytes(4, 0x33));
-    EXPECT_EQ(console.text(), TX_RX);
+    EXPECT_EQ(console.text(), std::string(TX_RX) + PROTOCOL);
 }
 
 TEST_F(UsbPipes, ClosingAnIdleReaderIssuesNoRead) {
