@@ -7,8 +7,12 @@ UsbBackend* installed = nullptr;
 
 }  // namespace
 
-void set_usb_backend(UsbBackend* backend) { installed = backend; }
+void set_usb_backend(UsbBackend* backend) {
+    installed = backend;
+}
 
-UsbBackend* usb_backend() { return installed; }
+UsbBackend* usb_backend() {
+    return installed;
+}
 
 }  // namespace oscset::usb

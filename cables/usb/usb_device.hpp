@@ -15,7 +15,7 @@ inline constexpr std::size_t STRING_ANSWER_SIZE = 130;
 // a bulk read on one may be outstanding while the other writes. Every call is synchronous
 // and bounded in time; false means the call failed, as a refused control call does.
 class UsbDevice {
-public:
+  public:
     virtual ~UsbDevice() = default;
 
     // Vendor request, host to device, with one data byte (0xA0 at 0x7F92 halts or runs the
@@ -37,11 +37,11 @@ public:
 };
 
 class UsbBackend {
-public:
+  public:
     // A new handle to adapter `index` (0 = the first), or null when there is none.
     virtual std::unique_ptr<UsbDevice> open(int index) = 0;
 
-protected:
+  protected:
     ~UsbBackend() = default;
 };
 
