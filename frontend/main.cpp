@@ -1,10 +1,22 @@
 #include <cstdio>
 
 #include "cables/parallel/port_io.hpp"
+#include "cables/usb/usb_device.hpp"
 #include "frontend/driver.hpp"
+#if defined(_WIN32)
+#include "cables/usb/ezusb_driver.hpp"
+#else
+#include "cables/usb/libusb_backend.hpp"
+#endif
 
 int main(int argc, char** argv) {
-    // The hardware behind the cables: the printer port's registers for the parallel cable.
+    // The hardware behind the cables: the USB adapters and the printer port's registers.
+#if defined(_WIN32)
+    static oscset::usb::EzusbDriverBackend adapters(oscset::usb::windows_driver_calls());
+    oscset::usb::set_usb_backend(&adapters);
+#else
+    oscset::usb::set_usb_backend(&oscset::usb::libusb_backend());
+#endif
     oscset::parallel::install_hardware_port_io();
     return oscset::frontend::oscset_main(argc, argv, stdin, oscset::frontend::hardware_board());
 }
