@@ -41,7 +41,7 @@ struct BoardConfig {
 };
 
 class Board final : public JtagPort {
-public:
+  public:
     explicit Board(const BoardConfig& config = {});
     Board(const Board&) = delete;
     Board& operator=(const Board&) = delete;
@@ -81,7 +81,7 @@ public:
     const std::vector<std::string>& events() const { return log_.lines(); }
     void clear_events() { log_.clear(); }
 
-private:
+  private:
     bool step(bool tdi, bool tms);
     void falling_edge();
     void rising_edge(bool tdi, bool tms);

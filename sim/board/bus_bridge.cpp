@@ -120,8 +120,7 @@ void BusBridge::start_write_chunk(std::uint8_t length_byte) {
 }
 
 void BusBridge::read_next() {
-    const std::uint8_t data =
-        bus_.read(address_ + static_cast<std::uint32_t>(packet_data_.size()));
+    const std::uint8_t data = bus_.read(address_ + static_cast<std::uint32_t>(packet_data_.size()));
     packet_data_.push_back(data);
     reply_[(slot_ + REPLY_DELAY) & 3] = data;
 }

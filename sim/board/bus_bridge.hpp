@@ -20,7 +20,7 @@
 namespace oscset::sim {
 
 class BusBridge {
-public:
+  public:
     BusBridge(DesignBus& bus, EventLog& log);
 
     // Capture-DR of USER1: a new scan; wait for the start bit.
@@ -41,7 +41,7 @@ public:
     // The design stops or the TAP resets: a packet under way ends where it is.
     void reset();
 
-private:
+  private:
     enum class Parse : std::uint8_t { idle, header, after_header, chunk_data, after_chunk, read };
 
     void end_of_byte();

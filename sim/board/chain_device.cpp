@@ -55,8 +55,8 @@ void ChainDevice::reset_instruction() {
 
 void ChainDevice::select_data_register() {
     if (!fpga_) {
-        dr_ = instruction_ == part_->idcode_instruction ? DataRegister::idcode
-                                                        : DataRegister::bypass;
+        dr_ =
+            instruction_ == part_->idcode_instruction ? DataRegister::idcode : DataRegister::bypass;
         return;
     }
     switch (instruction_) {
@@ -115,8 +115,8 @@ void ChainDevice::rise(bool tdi, bool tms) {
             capture_ir();
             break;
         case TapState::shift_ir:
-            ir_shift_ = (ir_shift_ >> 1) |
-                        (static_cast<std::uint32_t>(tdi) << (part_->ir_length - 1));
+            ir_shift_ =
+                (ir_shift_ >> 1) | (static_cast<std::uint32_t>(tdi) << (part_->ir_length - 1));
             break;
         case TapState::capture_dr:
             capture_dr();

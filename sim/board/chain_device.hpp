@@ -40,10 +40,9 @@ struct DeviceFaults {
 };
 
 class ChainDevice {
-public:
+  public:
     ChainDevice(const PartInfo& part, std::size_t index, std::uint8_t idcode_version,
-                DeviceFaults faults, std::optional<std::uint32_t> lock_after_reads,
-                EventLog& log);
+                DeviceFaults faults, std::optional<std::uint32_t> lock_after_reads, EventLog& log);
 
     // Power-up: Test-Logic-Reset; an FPGA blank, or running a design loaded earlier.
     void power_up(bool fpga_configured);
@@ -70,7 +69,7 @@ public:
     Fpga* fpga() { return fpga_.get(); }
     const Fpga* fpga() const { return fpga_.get(); }
 
-private:
+  private:
     void reset_instruction();
     void select_data_register();
     void capture_ir();

@@ -91,7 +91,7 @@ void ConfigLogic::write_register(std::uint32_t reg, std::uint32_t value) {
             if (crc_ != 0 && !crc_error_) {
                 crc_error_ = true;
                 log_->add("fpga %zu configuration finished crc error done %d", device_,
-                         done_ ? 1 : 0);
+                          done_ ? 1 : 0);
             }
             crc_ = 0;
             break;
@@ -228,18 +228,19 @@ void ConfigLogic::finish_startup() {
     sequence_ = Sequence::none;
     running_ = true;
     done_ = gts_released_ = gwe_released_ = gsr_released_ = true;
-    design_loaded_ = flr_ == geometry_.flr &&
-                     frame_words_ >= static_cast<std::uint64_t>(geometry_.frames) *
-                                         geometry_.frame_words;
+    design_loaded_ =
+        flr_ == geometry_.flr &&
+        frame_words_ >= static_cast<std::uint64_t>(geometry_.frames) * geometry_.frame_words;
     if (design_loaded_) {
         log_->add("fpga %zu configuration finished crc ok done 1", device_);
         hooks_->design_started();
     } else {
-        log_->add("fpga %zu configuration finished crc ok done 1, design incomplete: %u frame "
-                 "words with FLR %u, the part needs %u with FLR %u",
-                 device_, static_cast<unsigned>(frame_words_), static_cast<unsigned>(flr_),
-                 static_cast<unsigned>(geometry_.frames * geometry_.frame_words),
-                 static_cast<unsigned>(geometry_.flr));
+        log_->add(
+            "fpga %zu configuration finished crc ok done 1, design incomplete: %u frame "
+            "words with FLR %u, the part needs %u with FLR %u",
+            device_, static_cast<unsigned>(frame_words_), static_cast<unsigned>(flr_),
+            static_cast<unsigned>(geometry_.frames * geometry_.frame_words),
+            static_cast<unsigned>(geometry_.flr));
     }
 }
 
@@ -249,7 +250,6 @@ void ConfigLogic::finish_shutdown() {
     design_loaded_ = false;
     done_ = gts_released_ = gwe_released_ = gsr_released_ = false;
     frame_words_ = 0;
-    in_error_ = false;
     ++shutdowns_;
     log_->add("fpga %zu shutdown", device_);
     hooks_->design_stopped();

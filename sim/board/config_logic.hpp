@@ -57,16 +57,16 @@ inline constexpr std::uint32_t COR_DEFAULT = 0x00803F2D;
 
 // Told when the design starts running and when it stops.
 class DesignHooks {
-public:
+  public:
     virtual void design_started() = 0;
     virtual void design_stopped() = 0;
 
-protected:
+  protected:
     ~DesignHooks() = default;
 };
 
 class ConfigLogic {
-public:
+  public:
     ConfigLogic(const PartInfo& part, std::size_t device, EventLog& log, DesignHooks& hooks);
 
     // Power-up: blank, or (configured) running a design loaded by an earlier run.
@@ -99,7 +99,9 @@ public:
     void startup_clock();
     // A sequence under way that the internal oscillator clocks, waiting for the end of the
     // CFG_IN scan that carried its START.
-    bool cclk_pending() const { return sequence_ != Sequence::none && clock_ == Clock::cclk && !crc_error_; }
+    bool cclk_pending() const {
+        return sequence_ != Sequence::none && clock_ == Clock::cclk && !crc_error_;
+    }
     void run_cclk_sequence();
 
     bool synchronised() const { return synced_; }
@@ -119,7 +121,7 @@ public:
     std::uint16_t crc() const { return crc_; }
     unsigned crc_checks() const { return crc_checks_; }
 
-private:
+  private:
     enum class Sequence : std::uint8_t { none, startup, shutdown };
     enum class Clock : std::uint8_t { cclk, user, tck };
 

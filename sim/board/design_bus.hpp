@@ -15,7 +15,7 @@ inline constexpr std::uint32_t RAM_END = 0x10000;  // the RAM ends below this ad
 inline constexpr std::uint8_t UNMAPPED_READ = 0xFF;
 
 class DesignBus {
-public:
+  public:
     DesignBus(std::optional<std::uint32_t> lock_after_reads, EventLog& log);
 
     std::uint8_t read(std::uint32_t address);
@@ -27,7 +27,7 @@ public:
 
     const Synthesiser& synthesiser() const { return synth_; }
 
-private:
+  private:
     Synthesiser synth_;
     std::vector<std::uint8_t> ram_;
     bool synth_touched_ = false;

@@ -13,7 +13,7 @@ namespace oscset::sim {
 inline constexpr const char* DIRECT_CABLE_DESCRIPTION = "Simulated board, direct JTAG";
 
 class DirectCable final : public cable::Cable {
-public:
+  public:
     explicit DirectCable(JtagPort& port) : port_(port) {}
 
     // Always succeeds; writes DIRECT_CABLE_DESCRIPTION when a buffer is given.
@@ -25,7 +25,7 @@ public:
     std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                        std::int32_t tms_during, std::int32_t tms_last) override;
 
-private:
+  private:
     JtagPort& port_;
 };
 

@@ -17,7 +17,7 @@ namespace oscset::sim {
 // Lines carry no line end. When a mirror file is given, each line is also written there
 // (with '\n') and flushed as it happens.
 class EventLog {
-public:
+  public:
     explicit EventLog(std::FILE* mirror = nullptr) : mirror_(mirror) {}
 
     void add(const char* format, ...) OSCSET_SIM_PRINTF(2, 3);
@@ -26,7 +26,7 @@ public:
     const std::vector<std::string>& lines() const { return lines_; }
     void clear() { lines_.clear(); }
 
-private:
+  private:
     std::FILE* mirror_;
     std::vector<std::string> lines_;
 };

@@ -2,11 +2,9 @@
 
 namespace oscset::sim {
 
-Fpga::Fpga(const PartInfo& part, std::size_t device,
-           std::optional<std::uint32_t> lock_after_reads, EventLog& log)
-    : config_(part, device, log, *this),
-      bus_(lock_after_reads, log),
-      bridge_(bus_, log) {}
+Fpga::Fpga(const PartInfo& part, std::size_t device, std::optional<std::uint32_t> lock_after_reads,
+           EventLog& log)
+    : config_(part, device, log, *this), bus_(lock_after_reads, log), bridge_(bus_, log) {}
 
 void Fpga::power_up(bool configured) {
     config_.power_up(configured);

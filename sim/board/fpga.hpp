@@ -15,7 +15,7 @@
 namespace oscset::sim {
 
 class Fpga final : public DesignHooks {
-public:
+  public:
     Fpga(const PartInfo& part, std::size_t device, std::optional<std::uint32_t> lock_after_reads,
          EventLog& log);
     Fpga(const Fpga&) = delete;
@@ -36,7 +36,7 @@ public:
     bool shutdown_happened() const { return config_.shutdowns() != 0; }
     const Synthesiser& synthesiser() const { return bus_.synthesiser(); }
 
-private:
+  private:
     void design_started() override;
     void design_stopped() override;
 

@@ -6,7 +6,7 @@
 namespace oscset::sim {
 
 class JtagPort {
-public:
+  public:
     // One whole TCK cycle: TCK falls with TDI and TMS at these levels, the chain presents
     // TDO, TCK rises and the chain takes TDI and TMS. Returns the TDO level presented after
     // the fall. TCK rests high before and after.
@@ -41,7 +41,7 @@ public:
         }
     }
 
-protected:
+  protected:
     ~JtagPort() = default;
 };
 

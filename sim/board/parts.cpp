@@ -96,16 +96,15 @@ std::span<const PartInfo> part_catalogue() {
 }
 
 bool has_configuration_logic(const PartInfo& part) {
-    return part.family == F::virtex || part.family == F::virtex_e ||
-           part.family == F::spartan2;
+    return part.family == F::virtex || part.family == F::virtex_e || part.family == F::spartan2;
 }
 
 FrameGeometry frame_geometry(const PartInfo& part) {
     const std::uint32_t bits = FRAME_BITS_PER_ROW * (part.clb_rows + 2u);
     const std::uint32_t words = (bits + 31) / 32 + 1;
-    const std::uint32_t frames = CLOCK_FRAMES + CLB_FRAMES * part.clb_columns + IOB_FRAMES +
-                                 (BRAM_INTERCONNECT_FRAMES + BRAM_CONTENT_FRAMES) *
-                                     part.bram_columns;
+    const std::uint32_t frames =
+        CLOCK_FRAMES + CLB_FRAMES * part.clb_columns + IOB_FRAMES +
+        (BRAM_INTERCONNECT_FRAMES + BRAM_CONTENT_FRAMES) * part.bram_columns;
     return FrameGeometry{words, words - 1, frames};
 }
 

@@ -18,10 +18,10 @@ enum class PartFamily : std::uint8_t {
 };
 
 struct PartInfo {
-    const char* name;                 // chain name, e.g. "2s100"
-    std::uint32_t idcode;             // version nibble (bits 31..28) 0
-    std::uint8_t ir_length;           // instruction register, bits
-    std::uint16_t idcode_instruction; // the code that Test-Logic-Reset selects
+    const char* name;                  // chain name, e.g. "2s100"
+    std::uint32_t idcode;              // version nibble (bits 31..28) 0
+    std::uint8_t ir_length;            // instruction register, bits
+    std::uint16_t idcode_instruction;  // the code that Test-Logic-Reset selects
     PartFamily family;
     // The configuration-memory array of the Virtex-family FPGAs (0 for other parts).
     std::uint8_t clb_rows;

@@ -76,10 +76,9 @@ void Synthesiser::take_record() {
     }
     if (settings_.valid) {
         status_ = SYNTH_LOCKING;
-        log_.add("synth set %.3f Hz div_a %u div_b %u post_div %s mode %u",
-                 settings_.frequency_hz, static_cast<unsigned>(settings_.div_a),
-                 static_cast<unsigned>(settings_.div_b), post,
-                 static_cast<unsigned>(settings_.mode));
+        log_.add("synth set %.3f Hz div_a %u div_b %u post_div %s mode %u", settings_.frequency_hz,
+                 static_cast<unsigned>(settings_.div_a), static_cast<unsigned>(settings_.div_b),
+                 post, static_cast<unsigned>(settings_.mode));
     } else {
         status_ = SYNTH_NO_RECORD;
         log_.add("synth set out of range div_a %u div_b %u post_div %s mode %u: never locks",

@@ -31,7 +31,7 @@ struct SynthSettings {
 SynthSettings decode_synth_record(const std::array<std::uint8_t, 8>& record);
 
 class Synthesiser {
-public:
+  public:
     // lock_after_reads: the status read that first shows lock (1 = the first read after the
     // record was taken); nullopt: never locks.
     Synthesiser(std::optional<std::uint32_t> lock_after_reads, EventLog& log)
@@ -50,7 +50,7 @@ public:
     std::uint8_t status() const { return status_; }
     bool locked() const { return status_ == SYNTH_LOCKED; }
 
-private:
+  private:
     std::optional<std::uint32_t> lock_after_reads_;
     EventLog& log_;
     std::array<std::uint8_t, 8> record_{};
