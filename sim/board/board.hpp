@@ -24,7 +24,8 @@ struct BoardConfig {
     std::vector<std::string> chain{"2s100"};
     // Every FPGA starts configured and running the board's design (left by an earlier run).
     bool fpga_configured = false;
-    // The synthesiser's status read that first shows lock after a record; nullopt: never.
+    // The synthesiser's status read that first shows lock after a record (0 counts as 1);
+    // nullopt: never.
     std::optional<std::uint32_t> lock_after_reads = 1;
     bool target_power = true;
     // The version nibble of every IDCODE (nonzero, so that a reader that forgets to mask it

@@ -325,7 +325,7 @@ TEST_P(BadConfig, MakesABoardWithoutDevicesOrPower) {
 
 INSTANTIATE_TEST_SUITE_P(
     Configs, BadConfig,
-    ::testing::Values(BadConfigRow{{"2s100", "3s200e"}, std::nullopt, "3s200e"},
+    ::testing::Values(BadConfigRow{{"2s100", "xc9999"}, std::nullopt, "xc9999"},
                       BadConfigRow{{}, std::nullopt, "no device"},
                       BadConfigRow{{"2s100"}, 1, "beyond"}));
 
