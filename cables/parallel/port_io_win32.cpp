@@ -13,7 +13,7 @@ ServiceManager& windows_service_manager();
 namespace {
 
 class InstructionPort final : public PortIo {
-public:
+  public:
     bool acquire(std::uint16_t base) override {
         // The three registers must not wrap past the top of the I/O space.
         if (base > 0xFFFD) {
@@ -39,7 +39,7 @@ public:
         return value;
     }
 
-private:
+  private:
     std::uint16_t base_ = 0;
     bool granted_ = false;
 };

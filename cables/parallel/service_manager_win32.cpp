@@ -16,7 +16,7 @@ std::uint32_t last_error() {
 }
 
 class Win32ServiceManager final : public ServiceManager {
-public:
+  public:
     bool platform_id(std::uint32_t& id) override {
         OSVERSIONINFOA info{};
         info.dwOSVersionInfoSize = VERSION_INFO_SIZE;
@@ -42,10 +42,9 @@ public:
 
     std::uint32_t create_service(ScHandle manager, const ServiceParams& p,
                                  ScHandle& service) override {
-        SC_HANDLE handle = CreateServiceA(static_cast<SC_HANDLE>(manager), p.name, p.display_name,
-                                          p.access, p.type, p.start_type, p.error_control,
-                                          p.binary_path, nullptr, nullptr, nullptr, nullptr,
-                                          nullptr);
+        SC_HANDLE handle = CreateServiceA(
+            static_cast<SC_HANDLE>(manager), p.name, p.display_name, p.access, p.type, p.start_type,
+            p.error_control, p.binary_path, nullptr, nullptr, nullptr, nullptr, nullptr);
         if (handle == nullptr) {
             return last_error();
         }
@@ -69,8 +68,7 @@ public:
 
     std::uint32_t control_service(ScHandle service, std::uint32_t control) override {
         SERVICE_STATUS status{};
-        return ControlService(static_cast<SC_HANDLE>(service), control, &status) ? 0
-                                                                                : last_error();
+        return ControlService(static_cast<SC_HANDLE>(service), control, &status) ? 0 : last_error();
     }
 
     std::uint32_t delete_service(ScHandle service) override {
@@ -82,8 +80,8 @@ public:
     }
 
     bool open_device(const char* path, std::uint32_t access) override {
-        HANDLE device = CreateFileA(path, access, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE device =
+            CreateFileA(path, access, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (device == INVALID_HANDLE_VALUE) {
             return false;
         }
@@ -95,7 +93,9 @@ public:
         return CopyFileA(from, to, fail_if_exists ? TRUE : FALSE) != 0;
     }
 
-    bool remove_file(const char* path) override { return DeleteFileA(path) != 0; }
+    bool remove_file(const char* path) override {
+        return DeleteFileA(path) != 0;
+    }
 
     std::uint32_t full_path(const char* path, std::span<char> full) override {
         const DWORD length =
@@ -106,7 +106,9 @@ public:
         return length < full.size() ? 0 : ERROR_INSUFFICIENT_BUFFER;
     }
 
-    const char* environment(const char* name) override { return std::getenv(name); }
+    const char* environment(const char* name) override {
+        return std::getenv(name);
+    }
 };
 
 }  // namespace

@@ -18,7 +18,7 @@ std::array<std::uint8_t, PIPE_RECORD_SIZE> pipe_record(std::uint32_t pipe) {
 }
 
 class EzusbDriverDevice final : public UsbDevice {
-public:
+  public:
     EzusbDriverDevice(DriverCalls& calls, void* handle) : calls_(calls), handle_(handle) {}
     ~EzusbDriverDevice() override { calls_.close(handle_); }
     EzusbDriverDevice(const EzusbDriverDevice&) = delete;
@@ -67,11 +67,11 @@ public:
                    std::uint32_t& transferred) override {
         const auto record = pipe_record(pipe);
         transferred = 0;
-        return calls_.control(handle_, IOCTL_EZUSB_BULK_READ, record.data(), record.size(),
-                              buffer, length, transferred);
+        return calls_.control(handle_, IOCTL_EZUSB_BULK_READ, record.data(), record.size(), buffer,
+                              length, transferred);
     }
 
-private:
+  private:
     DriverCalls& calls_;
     void* handle_;
 };

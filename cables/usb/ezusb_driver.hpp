@@ -22,24 +22,24 @@ inline constexpr std::size_t PIPE_RECORD_SIZE = 4;
 // attributes, no overlapped I/O), DeviceIoControl (synchronous) and CloseHandle. A handle is
 // an opaque value; `invalid` is what a failed open returns.
 class DriverCalls {
-public:
+  public:
     virtual void* open(const char* path) = 0;
     virtual bool control(void* handle, std::uint32_t code, const void* in, std::uint32_t in_size,
                          void* out, std::uint32_t out_size, std::uint32_t& returned) = 0;
     virtual void close(void* handle) = 0;
     virtual void* invalid() const = 0;
 
-protected:
+  protected:
     ~DriverCalls() = default;
 };
 
 // The backend over the given calls; the program's main installs it over the real ones.
 class EzusbDriverBackend final : public UsbBackend {
-public:
+  public:
     explicit EzusbDriverBackend(DriverCalls& calls) : calls_(calls) {}
     std::unique_ptr<UsbDevice> open(int index) override;
 
-private:
+  private:
     DriverCalls& calls_;
 };
 

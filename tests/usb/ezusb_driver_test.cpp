@@ -13,7 +13,7 @@ namespace {
 using bytes = std::vector<std::uint8_t>;
 
 class RecordingCalls final : public DriverCalls {
-public:
+  public:
     struct call {
         std::uint32_t code;
         bytes in;
@@ -78,9 +78,11 @@ TEST(EzusbDriver, BuildsEachRecordAtItsOffsets) {
 
     ASSERT_EQ(calls.calls.size(), 6u);
     EXPECT_EQ(calls.calls[0].code, 0x222014u);
-    EXPECT_EQ(calls.calls[0].in, (bytes{0xA0, 0x00, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}));
+    EXPECT_EQ(calls.calls[0].in,
+              (bytes{0xA0, 0x00, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}));
     EXPECT_EQ(calls.calls[0].out_size, 0u);
-    EXPECT_EQ(calls.calls[1].in, (bytes{0xA0, 0x00, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(calls.calls[1].in,
+              (bytes{0xA0, 0x00, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00}));
     EXPECT_EQ(calls.calls[2].code, 0x222044u);
     EXPECT_EQ(calls.calls[2].in, (bytes{0x02, 0x00, 0x1B, 0x00}));
     EXPECT_EQ(calls.calls[2].out_size, 130u);

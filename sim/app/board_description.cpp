@@ -1,0 +1,112 @@
+#include "sim/app/board_description.hpp"
+
+#include <charconv>
+#include <string_view>
+
+#include "sim/board/parts.hpp"
+
+namespace oscset::sim {
+namespace {
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+    std::vector<std::string_view> parts;
+    for (;;) {
+        const std::size_t at = text.find(separator);
+        parts.push_back(text.substr(0, at));
+        if (at == std::string_view::npos) {
+            return parts;
+        }
+        text.remove_prefix(at + 1);
+    }
+}
+
+bool parse_flag(std::string_view value, bool& flag) {
+    if (value == "1") {
+        flag = true;
+    } else if (value == "0") {
+        flag = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool parse_item(std::string_view key, std::string_view value, SimDescription& out,
+                std::string& error) {
+    if (key == "chain") {
+        out.board.chain.clear();
+        for (std::string_view part : split(value, '+')) {
+            if (find_part(std::string(part)) == nullptr) {
+                error = "unknown part '" + std::string(part) + "' in chain=";
+                return false;
+            }
+            out.board.chain.emplace_back(part);
+        }
+        return true;
+    }
+    if (key == "configured") {
+        if (!parse_flag(value, out.board.fpga_configured)) {
+            error = "configured= takes 0 or 1";
+            return false;
+        }
+        return true;
+    }
+    if (key == "power") {
+        if (!parse_flag(value, out.board.target_power)) {
+            error = "power= takes 0 or 1";
+            return false;
+        }
+        return true;
+    }
+    if (key == "adapter") {
+        if (value == "fresh") {
+            out.adapter = AdapterKind::fresh;
+        } else if (value == "ready") {
+            out.adapter = AdapterKind::ready;
+        } else if (value == "absent") {
+            out.adapter = AdapterKind::absent;
+        } else {
+            error = "adapter= takes fresh, ready or absent";
+            return false;
+        }
+        return true;
+    }
+    if (key == "lock") {
+        if (value == "never") {
+            out.board.lock_after_reads.reset();
+            return true;
+        }
+        std::uint32_t reads = 0;
+        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), reads);
+        if (ec != std::errc() || end != value.data() + value.size() || reads == 0) {
+            error = "lock= takes a number of status reads from 1, or never";
+            return false;
+        }
+        out.board.lock_after_reads = reads;
+        return true;
+    }
+    error = "unknown key '" + std::string(key) + "'";
+    return false;
+}
+
+}  // namespace
+
+bool parse_board_description(const char* text, SimDescription& out, std::string& error) {
+    out = SimDescription{};
+    if (text == nullptr || *text == '\0') {
+        return true;
+    }
+    for (std::string_view item : split(text, ',')) {
+        const std::size_t equals = item.find('=');
+        if (equals == std::string_view::npos || equals == 0) {
+            error = "'" + std::string(item) + "' is not key=value";
+            return false;
+        }
+        if (!parse_item(item.substr(0, equals), item.substr(equals + 1), out, error)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace oscset::sim

@@ -1,0 +1,30 @@
+#pragma once
+// The simulated hardware as oscset-sim's user describes it in OSCSET_SIM_BOARD: a
+// comma-separated list of key=value.
+//   chain=<part>+<part>...        device-table names from the TDO end (default 2s100)
+//   configured=0|1                the FPGA still runs the design of an earlier run (default 0)
+//   adapter=fresh|ready|absent    the USB adapter: blank, already running its firmware, or
+//                                 not plugged in (default fresh)
+//   lock=<reads>|never            the synthesiser's status read that first shows lock
+//                                 (default 1)
+//   power=1|0                     the target's supply (default 1)
+
+#include <string>
+
+#include "sim/board/board.hpp"
+#include "sim/usb/sim_adapter.hpp"
+
+namespace oscset::sim {
+
+enum class AdapterKind { fresh, ready, absent };
+
+struct SimDescription {
+    BoardConfig board;
+    AdapterKind adapter = AdapterKind::fresh;
+};
+
+// Fills `out` from the text (null or empty: every default). False with a message in `error`
+// for an unknown key, a bad value or an unknown part.
+bool parse_board_description(const char* text, SimDescription& out, std::string& error);
+
+}  // namespace oscset::sim
