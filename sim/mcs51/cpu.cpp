@@ -258,31 +258,18 @@ void Cpu::run_until(std::uint64_t cycle) {
 }
 
 std::uint32_t Cpu::execute() {
+    // clang-format off
     const std::uint8_t op = fetch();
     std::uint32_t cycles = CYCLES[op];
     switch (op) {
         case 0x00:  // NOP
             break;
-        case 0x01:
-        case 0x21:
-        case 0x41:
-        case 0x61:
-        case 0x81:
-        case 0xA1:
-        case 0xC1:
-        case 0xE1: {
+        case 0x01: case 0x21: case 0x41: case 0x61: case 0x81: case 0xA1: case 0xC1: case 0xE1: {
             const std::uint8_t low = fetch();  // AJMP
             pc_ = static_cast<std::uint16_t>((pc_ & 0xF800) | ((op & 0xE0) << 3) | low);
             break;
         }
-        case 0x11:
-        case 0x31:
-        case 0x51:
-        case 0x71:
-        case 0x91:
-        case 0xB1:
-        case 0xD1:
-        case 0xF1: {
+        case 0x11: case 0x31: case 0x51: case 0x71: case 0x91: case 0xB1: case 0xD1: case 0xF1: {
             const std::uint8_t low = fetch();  // ACALL
             push(static_cast<std::uint8_t>(pc_));
             push(static_cast<std::uint8_t>(pc_ >> 8));
@@ -352,32 +339,16 @@ std::uint32_t Cpu::execute() {
             write_direct(d, static_cast<std::uint8_t>(read_direct(d) - 1));
             break;
         }
-        case 0x06:
-        case 0x07:  // INC @Ri
+        case 0x06: case 0x07:  // INC @Ri
             ++iram_[r(op & 1)];
             break;
-        case 0x16:
-        case 0x17:  // DEC @Ri
+        case 0x16: case 0x17:  // DEC @Ri
             --iram_[r(op & 1)];
             break;
-        case 0x08:
-        case 0x09:
-        case 0x0A:
-        case 0x0B:
-        case 0x0C:
-        case 0x0D:
-        case 0x0E:
-        case 0x0F:
+        case 0x08: case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x0E: case 0x0F:
             ++r(op & 7);  // INC Rn
             break;
-        case 0x18:
-        case 0x19:
-        case 0x1A:
-        case 0x1B:
-        case 0x1C:
-        case 0x1D:
-        case 0x1E:
-        case 0x1F:
+        case 0x18: case 0x19: case 0x1A: case 0x1B: case 0x1C: case 0x1D: case 0x1E: case 0x1F:
             --r(op & 7);  // DEC Rn
             break;
         case 0x10: {  // JBC bit,rel
@@ -389,23 +360,20 @@ std::uint32_t Cpu::execute() {
             }
             break;
         }
-        case 0x20:
-        case 0x30: {  // JB / JNB bit,rel
+        case 0x20: case 0x30: {  // JB / JNB bit,rel
             const std::uint8_t bit = fetch();
             const std::uint8_t rel = fetch();
             if (read_bit(bit) == (op == 0x20))
                 jump_relative(rel);
             break;
         }
-        case 0x40:
-        case 0x50: {  // JC / JNC
+        case 0x40: case 0x50: {  // JC / JNC
             const std::uint8_t rel = fetch();
             if (carry() == (op == 0x40))
                 jump_relative(rel);
             break;
         }
-        case 0x60:
-        case 0x70: {  // JZ / JNZ
+        case 0x60: case 0x70: {  // JZ / JNZ
             const std::uint8_t rel = fetch();
             if ((a() == 0) == (op == 0x60))
                 jump_relative(rel);
@@ -417,70 +385,44 @@ std::uint32_t Cpu::execute() {
         case 0x73:  // JMP @A+DPTR
             pc_ = static_cast<std::uint16_t>(a() + current_dptr());
             break;
-        case 0x24:
+        case 0x24:  // ADD A,#imm
             add(fetch(), false);
-            break;  // ADD A,#imm
-        case 0x25:
+            break;
+        case 0x25:  // ADD A,dir
             add(read_direct(fetch()), false);
-            break;  // ADD A,dir
-        case 0x26:
-        case 0x27:
+            break;
+        case 0x26: case 0x27:
             add(iram_[r(op & 1)], false);
             break;
-        case 0x34:
+        case 0x34:  // ADDC A,#imm
             add(fetch(), true);
-            break;  // ADDC A,#imm
+            break;
         case 0x35:
             add(read_direct(fetch()), true);
             break;
-        case 0x36:
-        case 0x37:
+        case 0x36: case 0x37:
             add(iram_[r(op & 1)], true);
             break;
-        case 0x94:
+        case 0x94:  // SUBB A,#imm
             subb(fetch());
-            break;  // SUBB A,#imm
+            break;
         case 0x95:
             subb(read_direct(fetch()));
             break;
-        case 0x96:
-        case 0x97:
+        case 0x96: case 0x97:
             subb(iram_[r(op & 1)]);
             break;
-        case 0x28:
-        case 0x29:
-        case 0x2A:
-        case 0x2B:
-        case 0x2C:
-        case 0x2D:
-        case 0x2E:
-        case 0x2F:
+        case 0x28: case 0x29: case 0x2A: case 0x2B: case 0x2C: case 0x2D: case 0x2E: case 0x2F:
             add(r(op & 7), false);
             break;
-        case 0x38:
-        case 0x39:
-        case 0x3A:
-        case 0x3B:
-        case 0x3C:
-        case 0x3D:
-        case 0x3E:
-        case 0x3F:
+        case 0x38: case 0x39: case 0x3A: case 0x3B: case 0x3C: case 0x3D: case 0x3E: case 0x3F:
             add(r(op & 7), true);
             break;
-        case 0x98:
-        case 0x99:
-        case 0x9A:
-        case 0x9B:
-        case 0x9C:
-        case 0x9D:
-        case 0x9E:
-        case 0x9F:
+        case 0x98: case 0x99: case 0x9A: case 0x9B: case 0x9C: case 0x9D: case 0x9E: case 0x9F:
             subb(r(op & 7));
             break;
         // Logic: ORL 0x4x, ANL 0x5x, XRL 0x6x.
-        case 0x42:
-        case 0x52:
-        case 0x62: {  // op dir,A
+        case 0x42: case 0x52: case 0x62: {  // op dir,A
             const std::uint8_t d = fetch();
             const std::uint8_t v = read_direct(d);
             write_direct(d, static_cast<std::uint8_t>(op == 0x42   ? (v | a())
@@ -488,9 +430,7 @@ std::uint32_t Cpu::execute() {
                                                                    : (v ^ a())));
             break;
         }
-        case 0x43:
-        case 0x53:
-        case 0x63: {  // op dir,#imm
+        case 0x43: case 0x53: case 0x63: {  // op dir,#imm
             const std::uint8_t d = fetch();
             const std::uint8_t imm = fetch();
             const std::uint8_t v = read_direct(d);
@@ -517,108 +457,76 @@ std::uint32_t Cpu::execute() {
         case 0x65:
             a() ^= read_direct(fetch());
             break;
-        case 0x46:
-        case 0x47:
+        case 0x46: case 0x47:
             a() |= iram_[r(op & 1)];
             break;
-        case 0x56:
-        case 0x57:
+        case 0x56: case 0x57:
             a() &= iram_[r(op & 1)];
             break;
-        case 0x66:
-        case 0x67:
+        case 0x66: case 0x67:
             a() ^= iram_[r(op & 1)];
             break;
-        case 0x48:
-        case 0x49:
-        case 0x4A:
-        case 0x4B:
-        case 0x4C:
-        case 0x4D:
-        case 0x4E:
-        case 0x4F:
+        case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F:
             a() |= r(op & 7);
             break;
-        case 0x58:
-        case 0x59:
-        case 0x5A:
-        case 0x5B:
-        case 0x5C:
-        case 0x5D:
-        case 0x5E:
-        case 0x5F:
+        case 0x58: case 0x59: case 0x5A: case 0x5B: case 0x5C: case 0x5D: case 0x5E: case 0x5F:
             a() &= r(op & 7);
             break;
-        case 0x68:
-        case 0x69:
-        case 0x6A:
-        case 0x6B:
-        case 0x6C:
-        case 0x6D:
-        case 0x6E:
-        case 0x6F:
+        case 0x68: case 0x69: case 0x6A: case 0x6B: case 0x6C: case 0x6D: case 0x6E: case 0x6F:
             a() ^= r(op & 7);
             break;
         // Carry and bits.
-        case 0x72:
-            set_carry(carry() || read_bit(fetch()));
-            break;  // ORL C,bit
-        case 0x82:
-            set_carry(carry() && read_bit(fetch()));
-            break;  // ANL C,bit
-        case 0xA0:
-            set_carry(carry() || !read_bit(fetch()));
-            break;  // ORL C,/bit
-        case 0xB0:
-            set_carry(carry() && !read_bit(fetch()));
-            break;  // ANL C,/bit
-        case 0x92:
+        case 0x72:  // ORL C,bit
+            set_carry(read_bit(fetch()) || carry());  // the operand is fetched first
+            break;
+        case 0x82:  // ANL C,bit
+            set_carry(read_bit(fetch()) && carry());
+            break;
+        case 0xA0:  // ORL C,/bit
+            set_carry(!read_bit(fetch()) || carry());
+            break;
+        case 0xB0:  // ANL C,/bit
+            set_carry(!read_bit(fetch()) && carry());
+            break;
+        case 0x92:  // MOV bit,C
             write_bit(fetch(), carry());
-            break;  // MOV bit,C
-        case 0xA2:
+            break;
+        case 0xA2:  // MOV C,bit
             set_carry(read_bit(fetch()));
-            break;    // MOV C,bit
+            break;
         case 0xB2: {  // CPL bit
             const std::uint8_t bit = fetch();
             write_bit(bit, !read_bit(bit));
             break;
         }
-        case 0xC2:
+        case 0xC2:  // CLR bit
             write_bit(fetch(), false);
-            break;  // CLR bit
-        case 0xD2:
+            break;
+        case 0xD2:  // SETB bit
             write_bit(fetch(), true);
-            break;  // SETB bit
-        case 0xB3:
+            break;
+        case 0xB3:  // CPL C
             set_carry(!carry());
-            break;  // CPL C
-        case 0xC3:
+            break;
+        case 0xC3:  // CLR C
             set_carry(false);
-            break;  // CLR C
-        case 0xD3:
+            break;
+        case 0xD3:  // SETB C
             set_carry(true);
-            break;  // SETB C
+            break;
         // Moves.
-        case 0x74:
+        case 0x74:  // MOV A,#imm
             a() = fetch();
-            break;    // MOV A,#imm
+            break;
         case 0x75: {  // MOV dir,#imm
             const std::uint8_t d = fetch();
             write_direct(d, fetch());
             break;
         }
-        case 0x76:
-        case 0x77:
+        case 0x76: case 0x77:  // MOV @Ri,#imm
             iram_[r(op & 1)] = fetch();
-            break;  // MOV @Ri,#imm
-        case 0x78:
-        case 0x79:
-        case 0x7A:
-        case 0x7B:
-        case 0x7C:
-        case 0x7D:
-        case 0x7E:
-        case 0x7F:
+            break;
+        case 0x78: case 0x79: case 0x7A: case 0x7B: case 0x7C: case 0x7D: case 0x7E: case 0x7F:
             r(op & 7) = fetch();
             break;
         case 0x85: {  // MOV dir,dir: the source comes first
@@ -627,66 +535,34 @@ std::uint32_t Cpu::execute() {
             write_direct(dest, read_direct(source));
             break;
         }
-        case 0x86:
-        case 0x87:
+        case 0x86: case 0x87:  // MOV dir,@Ri
             write_direct(fetch(), iram_[r(op & 1)]);
-            break;  // MOV dir,@Ri
-        case 0x88:
-        case 0x89:
-        case 0x8A:
-        case 0x8B:
-        case 0x8C:
-        case 0x8D:
-        case 0x8E:
-        case 0x8F:
+            break;
+        case 0x88: case 0x89: case 0x8A: case 0x8B: case 0x8C: case 0x8D: case 0x8E: case 0x8F:
             write_direct(fetch(), r(op & 7));
             break;
-        case 0xA6:
-        case 0xA7:
+        case 0xA6: case 0xA7:  // MOV @Ri,dir
             iram_[r(op & 1)] = read_direct(fetch());
-            break;  // MOV @Ri,dir
-        case 0xA8:
-        case 0xA9:
-        case 0xAA:
-        case 0xAB:
-        case 0xAC:
-        case 0xAD:
-        case 0xAE:
-        case 0xAF:
+            break;
+        case 0xA8: case 0xA9: case 0xAA: case 0xAB: case 0xAC: case 0xAD: case 0xAE: case 0xAF:
             r(op & 7) = read_direct(fetch());
             break;
-        case 0xE5:
+        case 0xE5:  // MOV A,dir
             a() = read_direct(fetch());
-            break;  // MOV A,dir
-        case 0xE6:
-        case 0xE7:
+            break;
+        case 0xE6: case 0xE7:
             a() = iram_[r(op & 1)];
             break;
-        case 0xE8:
-        case 0xE9:
-        case 0xEA:
-        case 0xEB:
-        case 0xEC:
-        case 0xED:
-        case 0xEE:
-        case 0xEF:
+        case 0xE8: case 0xE9: case 0xEA: case 0xEB: case 0xEC: case 0xED: case 0xEE: case 0xEF:
             a() = r(op & 7);
             break;
-        case 0xF5:
+        case 0xF5:  // MOV dir,A
             write_direct(fetch(), a());
-            break;  // MOV dir,A
-        case 0xF6:
-        case 0xF7:
+            break;
+        case 0xF6: case 0xF7:
             iram_[r(op & 1)] = a();
             break;
-        case 0xF8:
-        case 0xF9:
-        case 0xFA:
-        case 0xFB:
-        case 0xFC:
-        case 0xFD:
-        case 0xFE:
-        case 0xFF:
+        case 0xF8: case 0xF9: case 0xFA: case 0xFB: case 0xFC: case 0xFD: case 0xFE: case 0xFF:
             r(op & 7) = a();
             break;
         case 0x90: {  // MOV DPTR,#imm16
@@ -708,8 +584,7 @@ std::uint32_t Cpu::execute() {
             a() = read_xdata(current_dptr());
             cycles = movx_cycles();
             break;
-        case 0xE2:
-        case 0xE3:  // MOVX A,@Ri
+        case 0xE2: case 0xE3:  // MOVX A,@Ri
             a() =
                 read_xdata(static_cast<std::uint16_t>((sfr_[index(sfr::MPAGE)] << 8) | r(op & 1)));
             cycles = movx_cycles();
@@ -718,15 +593,14 @@ std::uint32_t Cpu::execute() {
             write_xdata(current_dptr(), a());
             cycles = movx_cycles();
             break;
-        case 0xF2:
-        case 0xF3:  // MOVX @Ri,A
+        case 0xF2: case 0xF3:  // MOVX @Ri,A
             write_xdata(static_cast<std::uint16_t>((sfr_[index(sfr::MPAGE)] << 8) | r(op & 1)),
                         a());
             cycles = movx_cycles();
             break;
-        case 0xC0:
+        case 0xC0:  // PUSH dir
             push(read_direct(fetch()));
-            break;    // PUSH dir
+            break;
         case 0xD0: {  // POP dir
             const std::uint8_t d = fetch();
             write_direct(d, pop());
@@ -739,30 +613,21 @@ std::uint32_t Cpu::execute() {
             a() = v;
             break;
         }
-        case 0xC6:
-        case 0xC7: {  // XCH A,@Ri
+        case 0xC6: case 0xC7: {  // XCH A,@Ri
             std::uint8_t& m = iram_[r(op & 1)];
             const std::uint8_t v = m;
             m = a();
             a() = v;
             break;
         }
-        case 0xC8:
-        case 0xC9:
-        case 0xCA:
-        case 0xCB:
-        case 0xCC:
-        case 0xCD:
-        case 0xCE:
-        case 0xCF: {
+        case 0xC8: case 0xC9: case 0xCA: case 0xCB: case 0xCC: case 0xCD: case 0xCE: case 0xCF: {
             std::uint8_t& m = r(op & 7);  // XCH A,Rn
             const std::uint8_t v = m;
             m = a();
             a() = v;
             break;
         }
-        case 0xD6:
-        case 0xD7: {  // XCHD A,@Ri
+        case 0xD6: case 0xD7: {  // XCHD A,@Ri
             std::uint8_t& m = iram_[r(op & 1)];
             const std::uint8_t v = m;
             m = static_cast<std::uint8_t>((m & 0xF0) | (a() & 0x0F));
@@ -809,15 +674,14 @@ std::uint32_t Cpu::execute() {
             a() = static_cast<std::uint8_t>(v);
             break;
         }
-        case 0xE4:
+        case 0xE4:  // CLR A
             a() = 0;
-            break;  // CLR A
-        case 0xF4:
+            break;
+        case 0xF4:  // CPL A
             a() = static_cast<std::uint8_t>(~a());
-            break;  // CPL A
+            break;
         // Compare and loop.
-        case 0xB4:
-        case 0xB5: {  // CJNE A,#imm,rel / CJNE A,dir,rel
+        case 0xB4: case 0xB5: {  // CJNE A,#imm,rel / CJNE A,dir,rel
             const std::uint8_t x = fetch();
             const std::uint8_t v = op == 0xB4 ? x : read_direct(x);
             const std::uint8_t rel = fetch();
@@ -826,8 +690,7 @@ std::uint32_t Cpu::execute() {
                 jump_relative(rel);
             break;
         }
-        case 0xB6:
-        case 0xB7: {  // CJNE @Ri,#imm,rel
+        case 0xB6: case 0xB7: {  // CJNE @Ri,#imm,rel
             const std::uint8_t v = fetch();
             const std::uint8_t rel = fetch();
             const std::uint8_t m = iram_[r(op & 1)];
@@ -836,14 +699,7 @@ std::uint32_t Cpu::execute() {
                 jump_relative(rel);
             break;
         }
-        case 0xB8:
-        case 0xB9:
-        case 0xBA:
-        case 0xBB:
-        case 0xBC:
-        case 0xBD:
-        case 0xBE:
-        case 0xBF: {
+        case 0xB8: case 0xB9: case 0xBA: case 0xBB: case 0xBC: case 0xBD: case 0xBE: case 0xBF: {
             const std::uint8_t v = fetch();  // CJNE Rn,#imm,rel
             const std::uint8_t rel = fetch();
             const std::uint8_t m = r(op & 7);
@@ -861,14 +717,7 @@ std::uint32_t Cpu::execute() {
                 jump_relative(rel);
             break;
         }
-        case 0xD8:
-        case 0xD9:
-        case 0xDA:
-        case 0xDB:
-        case 0xDC:
-        case 0xDD:
-        case 0xDE:
-        case 0xDF: {
+        case 0xD8: case 0xD9: case 0xDA: case 0xDB: case 0xDC: case 0xDD: case 0xDE: case 0xDF: {
             const std::uint8_t rel = fetch();  // DJNZ Rn,rel
             if (--r(op & 7) != 0)
                 jump_relative(rel);
@@ -879,6 +728,7 @@ std::uint32_t Cpu::execute() {
             cycles = 1;
             break;
     }
+    // clang-format on
     return cycles;
 }
 
