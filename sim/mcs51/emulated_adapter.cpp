@@ -158,13 +158,18 @@ class EmulatedAdapter::Shared {
             pump(end - chip.now());
     }
 
-    // Nothing on the wire, no host data waiting and no bus activity for a while: the
+    // Nothing on the wire, no packet ready to move and no bus activity for a while: the
     // firmware waits for the host.
     bool quiet() const {
         if (bus.active)
             return false;
         for (const PostedWrite& w : writes) {
             if (w.active && !w.failed && w.done < w.length)
+                return false;
+        }
+        for (int ep = 0; ep < 8; ++ep) {
+            const PostedRead& r = reads[ep];
+            if (r.active && !r.complete && !r.failed && chip.in_loaded(ep))
                 return false;
         }
         return chip.now() - last_activity >= QUIET_CYCLES;
