@@ -243,6 +243,7 @@ std::uint32_t Cpu::step() {
     const std::uint32_t c = execute();
     cycles_ += c;
     ++instructions_;
+    stop_ = false;  // a stop asked for during a single step has nothing left to end
     return static_cast<std::uint32_t>(cycles_ - start);
 }
 
