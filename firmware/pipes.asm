@@ -160,15 +160,8 @@ tp_copy:
         xch     a,r3
         .endm
 
-; In: R7 = count (1..64) bytes in BUF.
-shift_out:
-        PORTS
-        mov     r0,#BUF
-        mov     a,tms_low
-        mov     r2,a
-        orl     a,#TCK
-        mov     r3,a
-so_byte:
+; One byte without answer from @R0, in even roles, leaving even roles.
+        .macro  OUTBYTE
         mov     a,@r0
         inc     r0
         swap    a
@@ -186,7 +179,28 @@ so_byte:
         xch     a,r2
         movx    @dptr,a
         mov     r3,a            ; back to even roles
-        djnz    r7,so_byte
+        .endm
+
+; In: R7 = count (1..64) bytes in BUF. Two bytes a turn; an odd count starts in the second.
+shift_out:
+        PORTS
+        mov     r0,#BUF
+        mov     a,tms_low
+        mov     r2,a
+        orl     a,#TCK
+        mov     r3,a
+        mov     a,r7
+        clr     c
+        rrc     a
+        mov     r7,a            ; turns
+        jnc     so_first
+        inc     r7
+        sjmp    so_second
+so_first:
+        OUTBYTE
+so_second:
+        OUTBYTE
+        djnz    r7,so_first
         ret
 
 ; One byte-mode bit with answer: TDI in bit 5 of A, R0 = PINSC, the TDO level goes to B.k.

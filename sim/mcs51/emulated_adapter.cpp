@@ -34,13 +34,26 @@ constexpr std::uint64_t CONTROL_CYCLES = 3'000'000;   // 500 ms for a control tr
 constexpr std::uint64_t BOOT_WINDOW_CYCLES = 60'000;  // a started firmware's first 10 ms
 constexpr std::uint32_t IDLE_WAIT_MS = 10;
 
-// The host driver's pipe number is the endpoint's place in the interface.
-struct PipeEndpoint {
-    bool in;
-    int ep;
-};
-constexpr std::array<PipeEndpoint, 8> PIPES = {
-    {{false, 1}, {false, 2}, {false, 4}, {false, 6}, {true, 1}, {true, 2}, {true, 4}, {true, 6}}};
+constexpr std::uint8_t DESCRIPTOR_INTERFACE = 4;
+constexpr std::uint8_t DESCRIPTOR_ENDPOINT = 5;
+constexpr std::uint8_t ENDPOINT_IN = 0x80;
+
+// The host driver's pipes: the endpoint addresses of interface 0, setting 0, in the order of
+// the configuration descriptor.
+std::vector<std::uint8_t> pipes_of(std::span<const std::uint8_t> configuration) {
+    std::vector<std::uint8_t> pipes;
+    bool in_interface = false;
+    for (std::size_t at = 0; at + 2 <= configuration.size() && configuration[at] >= 2;
+         at += configuration[at]) {
+        const std::uint8_t type = configuration[at + 1];
+        if (type == DESCRIPTOR_INTERFACE && at + 4 <= configuration.size()) {
+            in_interface = configuration[at + 2] == 0 && configuration[at + 3] == 0;
+        } else if (type == DESCRIPTOR_ENDPOINT && in_interface && at + 3 <= configuration.size()) {
+            pipes.push_back(configuration[at + 2]);
+        }
+    }
+    return pipes;
+}
 
 // Full speed moves 2 bits a machine cycle; a transaction adds token, CRC, handshake and gaps.
 std::uint64_t bus_cycles(std::size_t bytes) {
@@ -158,16 +171,15 @@ class EmulatedAdapter::Shared {
             pump(end - chip.now());
     }
 
-    // Nothing on the wire, no packet ready to move and no bus activity for a while: the
-    // firmware waits for the host.
+    // Nothing on the wire, no packet that could move and no bus activity for a while: the
+    // firmware waits for the host, and a call waits for another thread's transfer.
     bool quiet() const {
         if (bus.active)
             return false;
-        for (const PostedWrite& w : writes) {
-            if (w.active && !w.failed && w.done < w.length)
-                return false;
-        }
         for (int ep = 0; ep < 8; ++ep) {
+            const PostedWrite& w = writes[ep];
+            if (w.active && !w.failed && w.done < w.length && chip.out_armed(ep))
+                return false;
             const PostedRead& r = reads[ep];
             if (r.active && !r.complete && !r.failed && chip.in_loaded(ep))
                 return false;
@@ -175,12 +187,12 @@ class EmulatedAdapter::Shared {
         return chip.now() - last_activity >= QUIET_CYCLES;
     }
 
-    // Waits (running the chip) until `done` holds; false when the call's budget runs out or
-    // the adapter leaves the bus. With `may_idle`, a quiet chip is left alone and the call
-    // waits for another thread's activity instead, up to idle_wait_limit_ms.
+    // Waits (running the chip) until `done` holds; false when the call's budget of emulated
+    // cycles runs out, the adapter leaves the bus, or the chip has been quiet for
+    // idle_wait_limit_ms. While it is quiet the call sleeps on the time seam until another
+    // thread posts a transfer, and the chip runs at its own pace meanwhile.
     template <class Done>
-    bool wait(std::unique_lock<std::mutex>& lock, std::uint32_t connection, Done done,
-              bool may_idle) {
+    bool wait(std::unique_lock<std::mutex>& lock, std::uint32_t connection, Done done) {
         const std::uint64_t start = chip.now();
         std::uint32_t idle_ms = 0;
         for (;;) {
@@ -190,7 +202,7 @@ class EmulatedAdapter::Shared {
                 return false;
             if (chip.now() - start >= options.call_budget_cycles)
                 return false;
-            if (may_idle && quiet()) {
+            if (quiet()) {
                 if (idle_ms >= options.idle_wait_limit_ms)
                     return false;
                 activity.reset();
@@ -198,6 +210,7 @@ class EmulatedAdapter::Shared {
                 activity.wait_for_ms(IDLE_WAIT_MS);
                 lock.lock();
                 idle_ms += IDLE_WAIT_MS;
+                pump(IDLE_WAIT_MS * (EmulatedAdapter::CYCLES_PER_SECOND / 1000));
                 continue;
             }
             pump(SLICE_CYCLES);
@@ -219,6 +232,7 @@ class EmulatedAdapter::Shared {
     bool enumerated = false;
     std::uint32_t enumerated_connection = 0;
     std::uint32_t enumerations = 0;
+    std::vector<std::uint8_t> pipes;  // endpoint address by pipe number
     std::array<PostedWrite, 8> writes{};
     std::array<PostedRead, 8> reads{};
     std::uint64_t next_id = 1;
@@ -416,6 +430,7 @@ bool EmulatedAdapter::Shared::enumerate() {
     }
     if (!control(SetupPacket{0, SET_CONFIGURATION, configuration[5], 0, 0}, {}, {}, n))
         return false;
+    pipes = pipes_of(std::span<const std::uint8_t>(configuration.data(), total));
     enumerated = true;
     enumerated_connection = chip.connection();
     ++enumerations;
@@ -474,20 +489,19 @@ class EmulatedAdapterDevice : public usb::UsbDevice {
     bool bulk_write(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t length,
                     std::uint32_t& transferred) override {
         transferred = 0;
-        if (pipe >= PIPES.size() || PIPES[pipe].in)
-            return false;
         std::unique_lock lock(s_->mutex);
-        if (!s_->usable(connection_))
+        const int ep = endpoint(pipe, false);
+        if (ep < 0)
             return false;
         if (length == 0)
             return true;
-        PostedWrite& w = s_->writes[PIPES[pipe].ep];
+        PostedWrite& w = s_->writes[ep];
         if (data == nullptr || w.active)
             return false;  // one transfer at a time on a pipe
         w = PostedWrite{data, length, 0, s_->next_id++, true, false};
         s_->activity.set();
-        const bool finished = s_->wait(
-            lock, connection_, [&w] { return w.failed || w.done >= w.length; }, false);
+        const bool finished =
+            s_->wait(lock, connection_, [&w] { return w.failed || w.done >= w.length; });
         transferred = w.done;
         const bool ok = finished && !w.failed;
         w.active = false;
@@ -497,19 +511,18 @@ class EmulatedAdapterDevice : public usb::UsbDevice {
     bool bulk_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
                    std::uint32_t& transferred) override {
         transferred = 0;
-        if (pipe >= PIPES.size() || !PIPES[pipe].in)
-            return false;
         std::unique_lock lock(s_->mutex);
-        if (!s_->usable(connection_))
+        const int ep = endpoint(pipe, true);
+        if (ep < 0)
             return false;
         if (length == 0)
             return true;
-        PostedRead& r = s_->reads[PIPES[pipe].ep];
+        PostedRead& r = s_->reads[ep];
         if (buffer == nullptr || r.active)
             return false;
         r = PostedRead{buffer, length, 0, s_->next_id++, true, false, false};
-        const bool finished = s_->wait(
-            lock, connection_, [&r] { return r.failed || r.complete; }, true);
+        s_->activity.set();
+        const bool finished = s_->wait(lock, connection_, [&r] { return r.failed || r.complete; });
         transferred = r.got;
         const bool ok = finished && !r.failed;
         r.active = false;
@@ -517,6 +530,16 @@ class EmulatedAdapterDevice : public usb::UsbDevice {
     }
 
   private:
+    // The endpoint behind a pipe of this connection in the given direction, or -1.
+    int endpoint(std::uint32_t pipe, bool in) const {
+        if (!s_->usable(connection_) || pipe >= s_->pipes.size())
+            return -1;
+        const std::uint8_t address = s_->pipes[pipe];
+        if (((address & ENDPOINT_IN) != 0) != in || (address & 0x0F) == 0 || (address & 0x70) != 0)
+            return -1;
+        return address & 0x07;
+    }
+
     std::shared_ptr<EmulatedAdapter::Shared> s_;
     std::uint32_t connection_;
 };
