@@ -163,6 +163,11 @@ class EmulatedAdapter::Shared {
         }
     }
 
+    // Lets `cycles` of bus time pass.
+    void pass(std::uint64_t cycles) {
+        run_for(cycles, [] { return false; });
+    }
+
     // Runs the chip for up to `cycles` or until `stop` holds.
     template <class Stop>
     void run_for(std::uint64_t cycles, Stop stop) {
@@ -365,8 +370,10 @@ bool EmulatedAdapter::Shared::control(const SetupPacket& s, std::span<std::uint8
     if (!to_host && out.size() < s.length)
         return false;
 
-    chip.setup(s);
+    // Each stage takes its bus time, while the firmware runs on.
     const std::uint64_t deadline = chip.now() + CONTROL_CYCLES;
+    pass(bus_cycles(8));
+    chip.setup(s);
     std::size_t sent = 0;
     bool data_done = s.length == 0;
     for (;;) {
@@ -380,6 +387,7 @@ bool EmulatedAdapter::Shared::control(const SetupPacket& s, std::span<std::uint8
                 const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(n), room);
                 std::copy_n(packet.begin(), take, in.begin() + received);
                 received += take;
+                pass(bus_cycles(static_cast<std::size_t>(n)));
                 if (static_cast<std::size_t>(n) < PACKET_SIZE || received >= s.length)
                     data_done = true;
                 continue;
@@ -387,12 +395,14 @@ bool EmulatedAdapter::Shared::control(const SetupPacket& s, std::span<std::uint8
         } else if (!data_done) {
             if (chip.ep0_out_armed()) {
                 const std::size_t chunk = std::min<std::size_t>(PACKET_SIZE, s.length - sent);
+                pass(bus_cycles(chunk));
                 chip.ep0_out(out.subspan(sent, chunk));
                 sent += chunk;
                 data_done = sent >= s.length;
                 continue;
             }
         } else if (!chip.ep0_handshake_pending()) {
+            pass(bus_cycles(0));
             return true;
         }
         if (chip.now() >= deadline || !chip.connected())
