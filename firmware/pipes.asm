@@ -47,7 +47,8 @@ BUF:
         .area   CSEG    (CODE)
 
 ; Never returns. EP2 OUT goes first: the host sends it without waiting for answers, so its
-; packets were accepted before any later packet on the answered pipes.
+; packets were accepted before any later packet on the answered pipes. Those two need no
+; order between them: the host waits for one exchange's answers before it sends the next.
 _pipe_loop:
         mov     tms_low,#TMS    ; start-up left TMS high
 poll:

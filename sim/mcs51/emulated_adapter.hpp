@@ -8,7 +8,12 @@
 // 51 us). Every call is bounded by a budget of emulated cycles, and a read that waits for the
 // host's next write while the chip idles waits at most idle_wait_limit_ms on the time seam.
 // Thread-safe: calls from any number of threads are served one at a time, and while one call
-// waits for the chip, the others' transfers move too.
+// waits for the chip, the others' transfers move too. The JTAG port is called from inside
+// those calls, with the adapter's lock held: it must not call the adapter back.
+//
+// The host side as modelled: pipe N is the N-th endpoint of the interface in the enumerated
+// configuration descriptor; a bulk read ends when it has its length or on a short packet; a
+// packet longer than the rest of a read fails it; a zero-length transfer moves nothing.
 
 #include <cstdint>
 #include <memory>
