@@ -1,11 +1,6 @@
-# The adapter firmware. For now a placeholder: the image's outer form only (a long jump and
-# 0xAA fill), which runs no firmware on a real adapter.
-set(_image ${CMAKE_CURRENT_BINARY_DIR}/ezusb_firmware.bin)
-add_custom_command(OUTPUT ${_image}
-    COMMAND ${OSCSET_TOOL_firmware_placeholder} ${_image}
-    DEPENDS ${OSCSET_TOOLS_DEPENDS}
-    COMMENT "Making the placeholder adapter firmware"
-    VERBATIM)
+# The adapter firmware: the committed image, built from firmware/ (firmware/firmware.cmake
+# rebuilds it when SDCC is present, and a test checks that the two are the same).
 oscset_layer(oscset_firmware_image SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ezusb_firmware.hpp)
-set_source_files_properties(${_image} PROPERTIES GENERATED TRUE)
-oscset_embed(oscset_firmware_image ${_image} resources/ezusb_firmware.hpp oscset::resources ezusb_firmware 4096)
+oscset_embed(oscset_firmware_image ${CMAKE_CURRENT_SOURCE_DIR}/ezusb_firmware.bin
+    resources/ezusb_firmware.hpp oscset::resources ezusb_firmware 4096)
+include(${PROJECT_SOURCE_DIR}/firmware/firmware.cmake)

@@ -1,0 +1,200 @@
+// TCK rates of the adapter firmware in its three modes and the time to shift the FPGA's
+// configuration image, in emulated time at the chip's clock (24 MHz, 4 clocks a cycle), with
+// the USB packets' bus time modelled. Counters:
+//   cycles_per_bit   machine cycles per TCK clock, USB and packet handling included
+//   tck_kHz          the resulting TCK rate
+//   emulated_s       emulated time of one transfer
+//   emulator_Mcps    emulated machine cycles per real second on this machine
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "resources/ezusb_firmware.hpp"
+#include "sim/board/jtag_port.hpp"
+#include "sim/mcs51/emulated_adapter.hpp"
+
+namespace {
+
+using oscset::sim::EmulatedAdapter;
+
+constexpr std::uint32_t PIPE_BYTES = 1;
+constexpr std::uint32_t PIPE_BYTES_ANSWERED = 2;
+constexpr std::uint32_t PIPE_CLOCKS = 3;
+constexpr std::uint32_t PIPE_ANSWERS = 5;
+constexpr std::size_t CONFIGURATION_IMAGE = 97'652;
+
+class CountingPort : public oscset::sim::JtagPort {
+  public:
+    bool clock(bool tdi, bool tms) override {
+        drive(false, tdi, tms);
+        drive(true, tdi, tms);
+        return false;
+    }
+    void drive(bool tck, bool, bool) override {
+        if (tck && !tck_)
+            ++clocks;
+        tck_ = tck;
+    }
+    bool tdo() const override { return false; }
+    bool target_power() const override { return true; }
+    std::uint64_t clocks = 0;
+
+  private:
+    bool tck_ = true;
+};
+
+struct Booted {
+    CountingPort port;
+    EmulatedAdapter adapter{port};
+    std::unique_ptr<oscset::usb::UsbDevice> device;
+    Booted() {
+        device = adapter.open(0);
+        if (!device || !device->vendor_request(0xA0, 0x7F92, 0, 1) ||
+            !device->download(oscset::resources::ezusb_firmware()) ||
+            !device->vendor_request(0xA0, 0x7F92, 0, 0)) {
+            device.reset();
+            return;
+        }
+        device.reset();
+        for (int i = 0; i < 200 && !device; ++i)
+            device = adapter.open(0);
+    }
+};
+
+bool write_all(oscset::usb::UsbDevice& d, std::uint32_t pipe,
+               const std::vector<std::uint8_t>& bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+        const auto chunk =
+            static_cast<std::uint32_t>(std::min<std::size_t>(0x8000, bytes.size() - at));
+        std::uint32_t done = 0;
+        if (!d.bulk_write(pipe, bytes.data() + at, chunk, done))
+            return false;
+        at += done;
+    }
+    return true;
+}
+
+// Writes on `pipe` while a reader thread takes the answers, as the cable does. The read is
+// posted first and the write starts a moment later, so that emulated time measures the
+// firmware rather than the start of a thread; `start` and `real_start` mark the write's start.
+bool exchange(EmulatedAdapter& adapter, oscset::usb::UsbDevice& d, std::uint32_t pipe,
+              const std::vector<std::uint8_t>& bytes, std::uint64_t& start,
+              std::chrono::steady_clock::time_point& real_start) {
+    std::vector<std::uint8_t> answers(bytes.size());
+    bool read_ok = true;
+    std::thread reader([&] {
+        for (std::uint32_t at = 0; read_ok && at < answers.size();) {
+            std::uint32_t got = 0;
+            read_ok = d.bulk_read(PIPE_ANSWERS, answers.data() + at,
+                                  std::min<std::uint32_t>(0x8000, answers.size() - at), got);
+            at += got;
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    start = adapter.cycles();
+    real_start = std::chrono::steady_clock::now();
+    const bool write_ok = write_all(d, pipe, bytes);
+    reader.join();
+    return write_ok && read_ok;
+}
+
+void report(benchmark::State& state, std::uint64_t cycles, std::uint64_t clocks, double real_s,
+            int transfers) {
+    const double per_bit = static_cast<double>(cycles) / static_cast<double>(clocks);
+    state.counters["cycles_per_bit"] = per_bit;
+    state.counters["tck_kHz"] = EmulatedAdapter::CYCLES_PER_SECOND / per_bit / 1000.0;
+    state.counters["emulated_s"] =
+        static_cast<double>(cycles) / transfers / EmulatedAdapter::CYCLES_PER_SECOND;
+    state.counters["emulator_Mcps"] = static_cast<double>(cycles) / real_s / 1e6;
+}
+
+enum class Mode { bytes, bytes_answered, clocks };
+
+void shift(benchmark::State& state, Mode mode, std::size_t bytes) {
+    Booted b;
+    if (!b.device) {
+        state.SkipWithError("the firmware did not boot");
+        return;
+    }
+    std::uint64_t ignored = 0;
+    auto ignored_time = std::chrono::steady_clock::now();
+    const std::vector<std::uint8_t> tms_low = {0x02};
+    exchange(b.adapter, *b.device, PIPE_CLOCKS, tms_low, ignored, ignored_time);
+    const std::vector<std::uint8_t> data(bytes, mode == Mode::clocks ? 0x20 : 0xA5);
+    const std::uint64_t expected_clocks = mode == Mode::clocks ? bytes : 8 * bytes;
+    std::uint64_t cycles = 0;
+    std::uint64_t clocks = 0;
+    double real_s = 0;
+    int transfers = 0;
+    for (auto _ : state) {
+        std::uint64_t c0 = b.adapter.cycles();
+        const std::uint64_t k0 = b.port.clocks;
+        auto t0 = std::chrono::steady_clock::now();
+        bool ok = false;
+        if (mode == Mode::bytes) {
+            // The write returns when the chip has the last packet; the clocks then show
+            // when the last bit has been shifted.
+            ok = write_all(*b.device, PIPE_BYTES, data);
+            for (int i = 0; ok && b.port.clocks - k0 < expected_clocks && i < 100'000; ++i) {
+                b.adapter.advance(200);
+            }
+        } else {
+            ok = exchange(b.adapter, *b.device,
+                          mode == Mode::bytes_answered ? PIPE_BYTES_ANSWERED : PIPE_CLOCKS, data,
+                          c0, t0);
+        }
+        real_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (!ok || b.port.clocks - k0 != expected_clocks) {
+            state.SkipWithError("a transfer failed");
+            return;
+        }
+        cycles += b.adapter.cycles() - c0;
+        clocks += b.port.clocks - k0;
+        ++transfers;
+    }
+    report(state, cycles, clocks, real_s, transfers);
+}
+
+void BM_ByteModeWithoutAnswers(benchmark::State& state) {
+    shift(state, Mode::bytes, 0x8000);
+}
+void BM_ByteModeWithAnswers(benchmark::State& state) {
+    shift(state, Mode::bytes_answered, 0x8000);
+}
+void BM_PerClock(benchmark::State& state) {
+    shift(state, Mode::clocks, 0x8000);
+}
+void BM_ConfigurationImage(benchmark::State& state) {
+    shift(state, Mode::bytes, CONFIGURATION_IMAGE);
+}
+
+// The boot: download, start, the firmware's disconnected second, enumeration.
+void BM_Boot(benchmark::State& state) {
+    std::uint64_t cycles = 0;
+    double real_s = 0;
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        Booted b;
+        real_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (!b.device) {
+            state.SkipWithError("the firmware did not boot");
+            return;
+        }
+        cycles += b.adapter.cycles();
+    }
+    state.counters["emulated_s"] = static_cast<double>(cycles) /
+                                   static_cast<double>(state.iterations()) /
+                                   EmulatedAdapter::CYCLES_PER_SECOND;
+    state.counters["emulator_Mcps"] = static_cast<double>(cycles) / real_s / 1e6;
+}
+
+BENCHMARK(BM_ByteModeWithoutAnswers)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ByteModeWithAnswers)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PerClock)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ConfigurationImage)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Boot)->Unit(benchmark::kMillisecond);
+
+}  // namespace
