@@ -159,6 +159,10 @@ const Scenario SCENARIOS[] = {
     {"NoTargetPower", "adapter=ready,power=0", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
 };
 
+void PrintTo(const Scenario& s, std::ostream* os) {
+    *os << s.name;
+}
+
 constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct, CablePath::parallel};
 
 class Program : public ::testing::TestWithParam<std::tuple<Scenario, CablePath>> {};

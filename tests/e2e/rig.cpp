@@ -38,6 +38,10 @@ const char* path_name(CablePath path) {
     return "?";
 }
 
+void PrintTo(CablePath path, std::ostream* os) {
+    *os << path_name(path);
+}
+
 Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions options) : path_(path) {
     sim::SimDescription parsed;
     std::string error;

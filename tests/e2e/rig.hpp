@@ -3,6 +3,7 @@
 // one of three cable paths, with its console, exit code and the board's event log.
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,7 @@ enum class CablePath {
 };
 
 const char* path_name(CablePath path);
+void PrintTo(CablePath path, std::ostream* os);
 
 // Sleeps and bounded waits last 1/TIME_DIVISOR of their nominal time: the USB read-back's
 // 5000 ms limit still leaves a loaded machine 250 ms for the reader thread.
@@ -50,6 +52,7 @@ class Rig {
     sim::Board& board() { return hardware_->board(); }
     const std::vector<std::string>& events() { return board().events(); }
     sim::SimAdapter* adapter() { return hardware_->adapter(); }
+    sim::SimPrinterPort* printer_port() { return hardware_->printer_port(); }
     const ObservingCable& cable() const { return *observer_; }
     const platform::SimulatedTime& time() const { return time_; }
     CablePath path() const { return path_; }
