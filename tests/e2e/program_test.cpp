@@ -154,6 +154,16 @@ const Scenario SCENARIOS[] = {
      0,
      lines{fpga_shutdown(0), fpga_configured(0)} + SET_66M_LOCKED,
      0},
+    // The image is an XC2S100's: a larger part takes it and starts, but no design answers.
+    {"ImageTooSmallForTheFpga",
+     "adapter=ready,chain=2s200",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M + NO_LOCK,
+     -1,
+     {fpga_configured(0) + ", design incomplete: 24374 frame words with FLR 13, the part "
+                           "needs 41652 with FLR 17"},
+     NONE},
     {"OnlyAProm", "adapter=ready,chain=xcf01s", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
     {"NoSpartanII", "adapter=ready,chain=xcf04s+3s200", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
     {"NoTargetPower", "adapter=ready,power=0", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
@@ -189,6 +199,45 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, Program,
                          ::testing::Combine(::testing::ValuesIn(SCENARIOS),
+                                            ::testing::ValuesIn(PATHS)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    path_name(std::get<1>(info.param));
+                         });
+
+struct FaultCase {
+    const char* name;
+    void (*fault)(sim::BoardConfig&);
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const FaultCase FAULT_CASES[] = {
+    {"TdoStuckHigh", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::stuck_high; }},
+    {"TdoStuckLow", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::stuck_low; }},
+    {"InstructionCaptureNotZeroOne", [](sim::BoardConfig& b) { b.capture_11_device = 0; }},
+    {"IdcodeVersionChangesBetweenReads", [](sim::BoardConfig& b) { b.version_change_device = 0; }},
+};
+
+class FaultyChain : public ::testing::TestWithParam<std::tuple<FaultCase, CablePath>> {};
+
+// A chain that cannot be read is never configured, and the program ends instead of waiting.
+TEST_P(FaultyChain, IsNotConfigured) {
+    const auto& [c, path] = GetParam();
+    sim::SimDescription description = parsed_description("adapter=ready,configured=1");
+    c.fault(description.board);
+    Rig rig(description, path);
+    const ProgramRun run = rig.run({"66M"});
+    EXPECT_EQ(run.exit_code, -1);
+    EXPECT_EQ(run.output, rig.ready_adapter_text() + NOT_CONFIGURED);
+    EXPECT_EQ(rig.events(), lines{});
+    EXPECT_TRUE(rig.board().first_fpga()->configured()) << "the running design is left alone";
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultyChain,
+                         ::testing::Combine(::testing::ValuesIn(FAULT_CASES),
                                             ::testing::ValuesIn(PATHS)),
                          [](const auto& info) {
                              return std::string(std::get<0>(info.param).name) + "_" +

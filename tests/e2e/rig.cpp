@@ -42,14 +42,22 @@ void PrintTo(CablePath path, std::ostream* os) {
     *os << path_name(path);
 }
 
-Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions options) : path_(path) {
+sim::SimDescription parsed_description(const char* text) {
     sim::SimDescription parsed;
     std::string error;
-    if (!sim::parse_board_description(description, parsed, error)) {
-        ADD_FAILURE() << "board description \"" << description << "\": " << error;
+    if (!sim::parse_board_description(text, parsed, error)) {
+        ADD_FAILURE() << "board description \"" << text << "\": " << error;
     }
+    return parsed;
+}
+
+Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions options)
+    : Rig(parsed_description(description), path, options) {}
+
+Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options)
+    : path_(path) {
     options.printer_port = options.printer_port || path == CablePath::parallel;
-    hardware_ = std::make_unique<sim::SimHardware>(parsed, options);
+    hardware_ = std::make_unique<sim::SimHardware>(description, options);
     cable::Cable* inner = &usb::usb_cable();
     if (path == CablePath::direct) {
         direct_ = std::make_unique<sim::DirectCable>(board());
@@ -69,6 +77,7 @@ Rig::~Rig() {
 }
 
 ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
+    sim::reset_program_state();
     args.insert(args.begin(), "oscset");
     InputFile in(input);
     int code = 0;

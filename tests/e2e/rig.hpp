@@ -38,11 +38,15 @@ class Rig {
   public:
     // `description` as OSCSET_SIM_BOARD takes it (it must parse).
     Rig(const char* description, CablePath path, sim::SimHardwareOptions options = {});
+    // For what the text cannot say (the board's faults).
+    Rig(const sim::SimDescription& description, CablePath path,
+        sim::SimHardwareOptions options = {});
     ~Rig();
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
 
     // The program with these arguments (without the program name), standard input `input`.
+    // Each run starts as a new process would, on the hardware as the last run left it.
     ProgramRun run(std::vector<const char*> args, std::string_view input = "");
 
     // What the USB cable prints on its way to an open adapter that already runs its firmware;
@@ -64,6 +68,9 @@ class Rig {
     std::unique_ptr<sim::DirectCable> direct_;
     std::unique_ptr<ObservingCable> observer_;
 };
+
+// The description as OSCSET_SIM_BOARD takes it; a text that does not parse fails the test.
+sim::SimDescription parsed_description(const char* text);
 
 // Event lines that start with `prefix`.
 std::vector<std::string> events_starting(const std::vector<std::string>& events,

@@ -95,5 +95,26 @@ TEST(UsbAdapterAbsent, NothingIsTriedAndNothingReachesTheBoard) {
     EXPECT_TRUE(rig.cable().shifts().empty());
 }
 
+// The next run finds what the first left: the adapter running its firmware, the FPGA
+// running the design.
+TEST(UsbAdapterSecondRun, NeedsNoBootButAReconfiguration) {
+    Rig rig("adapter=fresh", CablePath::usb_adapter);
+    const ProgramRun first = rig.run({"66M"});
+    EXPECT_EQ(first.output, SETUP + "-Boot-Wait....-Reconnect\n" + PROGRAMMED_66M);
+    EXPECT_EQ(first.exit_code, 0);
+    EXPECT_EQ(events_starting(rig.events(), "fpga"),
+              (std::vector<std::string>{fpga_configured(0)}));
+    rig.board().clear_events();
+
+    const ProgramRun second = rig.run({"12.3M"});
+    EXPECT_EQ(second.output, SETUP + "\n" + CONFIGURED + RESULT_12_3M);
+    EXPECT_EQ(second.exit_code, 0);
+    EXPECT_EQ(rig.events(),
+              (std::vector<std::string>{fpga_shutdown(0), fpga_configured(0), WRITE_12_3M,
+                                        SET_12_3M, LOCKED_12_3M, READ_LOCKED}));
+    ASSERT_NE(rig.adapter(), nullptr);
+    EXPECT_EQ(rig.adapter()->counts().downloads, 1u);
+}
+
 }  // namespace
 }  // namespace oscset::testing
