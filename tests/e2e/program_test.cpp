@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -24,6 +25,13 @@ lines operator+(lines a, const lines& b) {
 }
 
 constexpr int NONE = -1;
+constexpr std::uint32_t LOCK_PAUSE_MS = 100;  // after a status read without lock
+constexpr std::uint32_t PROGRESS_MS = 100;    // between progress lines
+constexpr std::uint32_t RECONFIG_WAIT_MS = 50;
+
+long count_of(const std::vector<std::uint32_t>& sleeps, std::uint32_t ms) {
+    return std::count(sleeps.begin(), sleeps.end(), ms);
+}
 
 struct Scenario {
     const char* name;
@@ -33,7 +41,8 @@ struct Scenario {
     std::string output;  // after what the cable prints on opening
     int exit_code;
     lines events;
-    int locked_device;  // the FPGA whose synthesiser ends locked, or NONE
+    int locked_device;    // the FPGA whose synthesiser ends locked, or NONE
+    int lock_pauses = 0;  // pauses after status reads that did not show lock
 };
 
 const lines SET_66M_LOCKED = {WRITE_66M, SET_66M, LOCKED_66M, READ_LOCKED};
@@ -112,7 +121,8 @@ const Scenario SCENARIOS[] = {
      CONFIGURED + RESULT_66M + NO_LOCK,
      -1,
      lines{fpga_configured(0), WRITE_66M, SET_66M} + repeated(READ_LOCKING, 10),
-     NONE},
+     NONE,
+     10},
     {"LocksAtTheTenthRead",
      "adapter=ready,lock=10",
      {"66M"},
@@ -121,7 +131,8 @@ const Scenario SCENARIOS[] = {
      0,
      lines{fpga_configured(0), WRITE_66M, SET_66M} + repeated(READ_LOCKING, 9) +
          lines{LOCKED_66M, READ_LOCKED},
-     0},
+     0,
+     9},
     {"WouldLockOnlyAtTheEleventhRead",
      "adapter=ready,lock=11",
      {"66M"},
@@ -129,7 +140,8 @@ const Scenario SCENARIOS[] = {
      CONFIGURED + RESULT_66M + NO_LOCK,
      -1,
      lines{fpga_configured(0), WRITE_66M, SET_66M} + repeated(READ_LOCKING, 10),
-     NONE},
+     NONE,
+     10},
     {"PromsOnBothSides",
      "adapter=ready,chain=xcf01s+2s100+18v256",
      {"66M"},
@@ -163,7 +175,8 @@ const Scenario SCENARIOS[] = {
      -1,
      {fpga_configured(0) + ", design incomplete: 24374 frame words with FLR 13, the part "
                            "needs 41652 with FLR 17"},
-     NONE},
+     NONE,
+     10},
     {"OnlyAProm", "adapter=ready,chain=xcf01s", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
     {"NoSpartanII", "adapter=ready,chain=xcf04s+3s200", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
     {"NoTargetPower", "adapter=ready,power=0", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
@@ -189,6 +202,18 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
     for (std::size_t i = 1; i < run.progress.size(); ++i) {
         EXPECT_LE(run.progress[i], run.progress[i - 1]) << "progress value " << i;
     }
+
+    // Every progress line after the first follows a pause; the other pauses of that length
+    // are the lock poll's. A running design is stopped with three waits.
+    static_assert(LOCK_PAUSE_MS == PROGRESS_MS);
+    const std::vector<std::uint32_t> sleeps = rig.time().sleeps();
+    EXPECT_EQ(count_of(sleeps, LOCK_PAUSE_MS) - static_cast<long>(run.progress.size() - 1),
+              s.lock_pauses);
+    const bool reconfigured =
+        std::find(s.events.begin(), s.events.end(), fpga_shutdown(std::max(s.locked_device, 0))) !=
+        s.events.end();
+    EXPECT_EQ(count_of(sleeps, RECONFIG_WAIT_MS), reconfigured ? 3 : 0);
+
     for (std::size_t d = 0; d < rig.board().device_count(); ++d) {
         if (const sim::Fpga* fpga = rig.board().fpga(d)) {
             EXPECT_EQ(fpga->synthesiser().locked(), static_cast<int>(d) == s.locked_device)
