@@ -67,3 +67,34 @@ class InstalledCable {
 };
 
 }  // namespace oscset::testing
+
+namespace oscset::testing {
+
+// Passes every call on to another cable and records the shifts on the way.
+class SpyCable final : public cable::Cable {
+  public:
+    explicit SpyCable(cable::Cable& inner) : inner_(inner) {}
+    std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) override {
+        return inner_.open(port, speed, description);
+    }
+    void close() override { inner_.close(); }
+    std::int32_t probe() override { return inner_.probe(); }
+    std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
+                       std::int32_t tms_during, std::int32_t tms_last) override {
+        const ShiftCall call{count, tms_during != 0, tms_last != 0, tdi != nullptr ? "t" : "",
+                             tdo != nullptr};
+        if (on_shift) {
+            on_shift(call);
+        }
+        calls.push_back(call);
+        return inner_.shift(tdi, tdo, count, tms_during, tms_last);
+    }
+
+    std::vector<ShiftCall> calls;  // tdi is "t" when data was given, else empty
+    std::function<void(const ShiftCall&)> on_shift;
+
+  private:
+    cable::Cable& inner_;
+};
+
+}  // namespace oscset::testing
