@@ -1,0 +1,273 @@
+// The whole program on the simulated board, over each cable path: arguments and standard
+// input in; the exact console text, the exit code and the board's event log out.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "tests/e2e/expected.hpp"
+#include "tests/e2e/rig.hpp"
+
+namespace oscset::testing {
+namespace {
+
+using lines = std::vector<std::string>;
+
+lines repeated(const std::string& line, int times) {
+    return lines(static_cast<std::size_t>(times), line);
+}
+lines operator+(lines a, const lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+constexpr int NONE = -1;
+constexpr std::uint32_t LOCK_PAUSE_MS = 100;  // after a status read without lock
+constexpr std::uint32_t PROGRESS_MS = 100;    // between progress lines
+constexpr std::uint32_t RECONFIG_WAIT_MS = 50;
+
+long count_of(const std::vector<std::uint32_t>& sleeps, std::uint32_t ms) {
+    return std::count(sleeps.begin(), sleeps.end(), ms);
+}
+
+struct Scenario {
+    const char* name;
+    const char* board;  // as OSCSET_SIM_BOARD takes it
+    std::vector<const char*> args;
+    const char* input;
+    std::string output;  // after what the cable prints on opening
+    int exit_code;
+    lines events;
+    int locked_device;    // the FPGA whose synthesiser ends locked, or NONE
+    int lock_pauses = 0;  // pauses after status reads that did not show lock
+};
+
+const lines SET_66M_LOCKED = {WRITE_66M, SET_66M, LOCKED_66M, READ_LOCKED};
+const lines SET_10M_LOCKED = {WRITE_10M, SET_10M, LOCKED_10M, READ_LOCKED};
+const lines SET_12_3M_LOCKED = {WRITE_12_3M, SET_12_3M, LOCKED_12_3M, READ_LOCKED};
+
+const Scenario SCENARIOS[] = {
+    {"ArgumentOnAConfiguredBoard",
+     "adapter=ready,configured=1",
+     {"12.3M"},
+     "",
+     CONFIGURED + RESULT_12_3M,
+     0,
+     lines{fpga_shutdown(0), fpga_configured(0)} + SET_12_3M_LOCKED,
+     0},
+    {"ArgumentOnABlankBoard",
+     "adapter=ready",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M,
+     0,
+     lines{fpga_configured(0)} + SET_66M_LOCKED,
+     0},
+    {"Conversation",
+     "adapter=ready",
+     {},
+     "10M\n12.3M\n\n",
+     CONFIGURED + PROMPT + RESULT_10M + PROMPT + RESULT_12_3M + PROMPT,
+     0,
+     lines{fpga_configured(0)} + SET_10M_LOCKED + SET_12_3M_LOCKED,
+     0},
+    {"TwoArgumentsConverse",
+     "adapter=ready",
+     {"66M", "12M"},
+     "66M\n\n",
+     CONFIGURED + PROMPT + RESULT_66M + PROMPT,
+     0,
+     lines{fpga_configured(0)} + SET_66M_LOCKED,
+     0},
+    {"EmptyArgumentEndsAfterConfiguring",
+     "adapter=ready",
+     {""},
+     "",
+     CONFIGURED,
+     0,
+     {fpga_configured(0)},
+     NONE},
+    {"OutOfRangeArgument",
+     "adapter=ready",
+     {"200M"},
+     "",
+     CONFIGURED + "input range error.\n" + USAGE,
+     -1,
+     {fpga_configured(0)},
+     NONE},
+    {"OutOfRangeAtThePrompt",
+     "adapter=ready",
+     {},
+     "200M\n66M\n",
+     CONFIGURED + PROMPT + "input range error.\n" + USAGE,
+     -1,
+     {fpga_configured(0)},
+     NONE},
+    {"FormatError",
+     "adapter=ready",
+     {"abc"},
+     "",
+     CONFIGURED + "input format error.\n" + USAGE,
+     -1,
+     {fpga_configured(0)},
+     NONE},
+    {"NeverLocks",
+     "adapter=ready,lock=never",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M + NO_LOCK,
+     -1,
+     lines{fpga_configured(0), WRITE_66M, SET_66M} + repeated(READ_LOCKING, 10),
+     NONE,
+     10},
+    {"LocksAtTheTenthRead",
+     "adapter=ready,lock=10",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M,
+     0,
+     lines{fpga_configured(0), WRITE_66M, SET_66M} + repeated(READ_LOCKING, 9) +
+         lines{LOCKED_66M, READ_LOCKED},
+     0,
+     9},
+    {"WouldLockOnlyAtTheEleventhRead",
+     "adapter=ready,lock=11",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M + NO_LOCK,
+     -1,
+     lines{fpga_configured(0), WRITE_66M, SET_66M} + repeated(READ_LOCKING, 10),
+     NONE,
+     10},
+    {"PromsOnBothSides",
+     "adapter=ready,chain=xcf01s+2s100+18v256",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M,
+     0,
+     lines{fpga_configured(1)} + SET_66M_LOCKED,
+     1},
+    {"ConversationBetweenProms",
+     "adapter=ready,chain=xcf08p+xcf01s+2s100+xcf04s,configured=1",
+     {},
+     "10M\n12.3M\n\n",
+     CONFIGURED + PROMPT + RESULT_10M + PROMPT + RESULT_12_3M + PROMPT,
+     0,
+     lines{fpga_shutdown(2), fpga_configured(2)} + SET_10M_LOCKED + SET_12_3M_LOCKED,
+     2},
+    {"TwoSpartanIIs",
+     "adapter=ready,chain=2s100+2s100,configured=1",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M,
+     0,
+     lines{fpga_shutdown(0), fpga_configured(0)} + SET_66M_LOCKED,
+     0},
+    // The image is an XC2S100's: a larger part takes it and starts, but no design answers.
+    {"ImageTooSmallForTheFpga",
+     "adapter=ready,chain=2s200",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M + NO_LOCK,
+     -1,
+     {fpga_configured(0) + ", design incomplete: 24374 frame words with FLR 13, the part "
+                           "needs 41652 with FLR 17"},
+     NONE,
+     10},
+    {"OnlyAProm", "adapter=ready,chain=xcf01s", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
+    {"NoSpartanII", "adapter=ready,chain=xcf04s+3s200", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
+    {"NoTargetPower", "adapter=ready,power=0", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
+};
+
+void PrintTo(const Scenario& s, std::ostream* os) {
+    *os << s.name;
+}
+
+constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct, CablePath::parallel};
+
+class Program : public ::testing::TestWithParam<std::tuple<Scenario, CablePath>> {};
+
+TEST_P(Program, PrintsLogsAndEndsAsExpected) {
+    const auto& [s, path] = GetParam();
+    Rig rig(s.board, path);
+    const ProgramRun run = rig.run(s.args, s.input);
+
+    EXPECT_EQ(run.exit_code, s.exit_code);
+    EXPECT_EQ(run.output, rig.ready_adapter_text() + s.output);
+    EXPECT_EQ(rig.events(), s.events);
+    ASSERT_FALSE(run.progress.empty());
+    for (std::size_t i = 1; i < run.progress.size(); ++i) {
+        EXPECT_LE(run.progress[i], run.progress[i - 1]) << "progress value " << i;
+    }
+
+    // Every progress line after the first follows a pause; the other pauses of that length
+    // are the lock poll's. A running design is stopped with three waits.
+    static_assert(LOCK_PAUSE_MS == PROGRESS_MS);
+    const std::vector<std::uint32_t> sleeps = rig.time().sleeps();
+    EXPECT_EQ(count_of(sleeps, LOCK_PAUSE_MS) - static_cast<long>(run.progress.size() - 1),
+              s.lock_pauses);
+    const bool reconfigured = std::any_of(
+        s.events.begin(), s.events.end(),
+        [](const std::string& e) { return e.starts_with("fpga ") && e.ends_with(" shutdown"); });
+    EXPECT_EQ(count_of(sleeps, RECONFIG_WAIT_MS), reconfigured ? 3 : 0);
+
+    for (std::size_t d = 0; d < rig.board().device_count(); ++d) {
+        if (const sim::Fpga* fpga = rig.board().fpga(d)) {
+            EXPECT_EQ(fpga->synthesiser().locked(), static_cast<int>(d) == s.locked_device)
+                << "FPGA " << d;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, Program,
+                         ::testing::Combine(::testing::ValuesIn(SCENARIOS),
+                                            ::testing::ValuesIn(PATHS)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    path_name(std::get<1>(info.param));
+                         });
+
+struct FaultCase {
+    const char* name;
+    void (*fault)(sim::BoardConfig&);
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const FaultCase FAULT_CASES[] = {
+    {"TdoStuckHigh", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::stuck_high; }},
+    {"TdoStuckLow", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::stuck_low; }},
+    {"InstructionCaptureNotZeroOne", [](sim::BoardConfig& b) { b.capture_11_device = 0; }},
+    {"IdcodeVersionChangesBetweenReads", [](sim::BoardConfig& b) { b.version_change_device = 0; }},
+};
+
+class FaultyChain : public ::testing::TestWithParam<std::tuple<FaultCase, CablePath>> {};
+
+// A chain that cannot be read is never configured, and the program ends instead of waiting.
+TEST_P(FaultyChain, IsNotConfigured) {
+    const auto& [c, path] = GetParam();
+    sim::SimDescription description = parsed_description("adapter=ready,configured=1");
+    c.fault(description.board);
+    Rig rig(description, path);
+    const ProgramRun run = rig.run({"66M"});
+    EXPECT_EQ(run.exit_code, -1);
+    EXPECT_EQ(run.output, rig.ready_adapter_text() + NOT_CONFIGURED);
+    EXPECT_EQ(rig.events(), lines{});
+    EXPECT_TRUE(rig.board().first_fpga()->configured()) << "the running design is left alone";
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultyChain,
+                         ::testing::Combine(::testing::ValuesIn(FAULT_CASES),
+                                            ::testing::ValuesIn(PATHS)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" +
+                                    path_name(std::get<1>(info.param));
+                         });
+
+}  // namespace
+}  // namespace oscset::testing

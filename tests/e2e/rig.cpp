@@ -1,0 +1,110 @@
+#include "tests/e2e/rig.hpp"
+
+#include <gtest/gtest.h>
+
+#include "cables/cable.hpp"
+#include "cables/parallel/xpar.hpp"
+#include "cables/usb/usb_cable.hpp"
+#include "frontend/driver.hpp"
+#include "platform/console.hpp"
+#include "sim/app/board_description.hpp"
+#include "tests/e2e/progress.hpp"
+#include "tests/support/input_file.hpp"
+
+namespace oscset::testing {
+namespace {
+
+// The FPGA nearest TDO, whose instruction the observer watches; device 0 without one.
+std::size_t watched_device(const sim::Board& board) {
+    for (std::size_t i = 0; i < board.device_count(); ++i) {
+        if (board.fpga(i) != nullptr) {
+            return i;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+const char* path_name(CablePath path) {
+    switch (path) {
+        case CablePath::usb_adapter:
+            return "UsbAdapter";
+        case CablePath::direct:
+            return "Direct";
+        case CablePath::parallel:
+            return "Parallel";
+    }
+    return "?";
+}
+
+void PrintTo(CablePath path, std::ostream* os) {
+    *os << path_name(path);
+}
+
+sim::SimDescription parsed_description(const char* text) {
+    sim::SimDescription parsed;
+    std::string error;
+    if (!sim::parse_board_description(text, parsed, error)) {
+        ADD_FAILURE() << "board description \"" << text << "\": " << error;
+    }
+    return parsed;
+}
+
+Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions options)
+    : Rig(parsed_description(description), path, options) {}
+
+Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options)
+    : path_(path) {
+    options.printer_port = options.printer_port || path == CablePath::parallel;
+    hardware_ = std::make_unique<sim::SimHardware>(description, options);
+    cable::Cable* inner = &usb::usb_cable();
+    if (path == CablePath::direct) {
+        direct_ = std::make_unique<sim::DirectCable>(board());
+        inner = direct_.get();
+    } else if (path == CablePath::parallel) {
+        inner = &parallel::xpar_cable();
+    }
+    observer_ = std::make_unique<ObservingCable>(*inner, board(), watched_device(board()));
+    cable::cable_set_driver(cable::USB_CABLE_NAME, observer_.get());
+}
+
+Rig::~Rig() {
+    // The observer goes before the hardware: no cable may stay bound to it.
+    cable::cable_close();
+    cable::cable_set_driver(cable::USB_CABLE_NAME, nullptr);
+    hardware_.reset();
+}
+
+ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
+    sim::reset_program_state();
+    args.insert(args.begin(), "oscset");
+    InputFile in(input);
+    int code = 0;
+    std::string text;
+    {
+        platform::ConsoleCapture console;
+        code = frontend::oscset_main(static_cast<int>(args.size()), args.data(), in.get(),
+                                     frontend::hardware_board());
+        text = console.text();
+    }
+    NormalisedOutput normalised = normalise_progress(text);
+    return {code, std::move(normalised.text), std::move(normalised.progress)};
+}
+
+std::string Rig::ready_adapter_text() const {
+    return path_ == CablePath::usb_adapter ? "Setup EZ-USB Firmware\n\n" : "";
+}
+
+std::vector<std::string> events_starting(const std::vector<std::string>& events,
+                                         std::string_view prefix) {
+    std::vector<std::string> out;
+    for (const std::string& line : events) {
+        if (std::string_view(line).substr(0, prefix.size()) == prefix) {
+            out.push_back(line);
+        }
+    }
+    return out;
+}
+
+}  // namespace oscset::testing

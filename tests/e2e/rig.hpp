@@ -1,0 +1,79 @@
+#pragma once
+// The whole program (frontend/driver.hpp with the real layers) run on a simulated board over
+// one of three cable paths, with its console, exit code and the board's event log.
+
+#include <memory>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/time.hpp"
+#include "sim/app/sim_hardware.hpp"
+#include "sim/board/direct_cable.hpp"
+#include "tests/e2e/observing_cable.hpp"
+
+namespace oscset::testing {
+
+enum class CablePath {
+    usb_adapter,  // the simulated EZ-USB adapter: the path the program really takes
+    direct,       // a cable wired straight to the board, behind the USB cable's name
+    parallel,     // the printer-port cable on a simulated port at 0x378, behind that name
+};
+
+const char* path_name(CablePath path);
+void PrintTo(CablePath path, std::ostream* os);
+
+// Sleeps and bounded waits last 1/TIME_DIVISOR of their nominal time: the USB read-back's
+// 5000 ms limit still leaves a loaded machine 250 ms for the reader thread.
+inline constexpr std::uint32_t TIME_DIVISOR = 20;
+
+struct ProgramRun {
+    int exit_code = 0;
+    std::string output;               // progress line runs cut to their last line
+    std::vector<long long> progress;  // every value the progress line showed
+};
+
+class Rig {
+  public:
+    // `description` as OSCSET_SIM_BOARD takes it (it must parse).
+    Rig(const char* description, CablePath path, sim::SimHardwareOptions options = {});
+    // For what the text cannot say (the board's faults).
+    Rig(const sim::SimDescription& description, CablePath path,
+        sim::SimHardwareOptions options = {});
+    ~Rig();
+    Rig(const Rig&) = delete;
+    Rig& operator=(const Rig&) = delete;
+
+    // The program with these arguments (without the program name), standard input `input`.
+    // Each run starts as a new process would, on the hardware as the last run left it.
+    ProgramRun run(std::vector<const char*> args, std::string_view input = "");
+
+    // What the USB cable prints on its way to an open adapter that already runs its firmware;
+    // nothing on the other paths.
+    std::string ready_adapter_text() const;
+
+    sim::Board& board() { return hardware_->board(); }
+    const std::vector<std::string>& events() { return board().events(); }
+    sim::SimAdapter* adapter() { return hardware_->adapter(); }
+    sim::SimPrinterPort* printer_port() { return hardware_->printer_port(); }
+    const ObservingCable& cable() const { return *observer_; }
+    const platform::SimulatedTime& time() const { return time_; }
+    CablePath path() const { return path_; }
+
+  private:
+    platform::SimulatedTime time_{TIME_DIVISOR};
+    CablePath path_;
+    std::unique_ptr<sim::SimHardware> hardware_;
+    std::unique_ptr<sim::DirectCable> direct_;
+    std::unique_ptr<ObservingCable> observer_;
+};
+
+// The description as OSCSET_SIM_BOARD takes it; a text that does not parse fails the test.
+sim::SimDescription parsed_description(const char* text);
+
+// Event lines that start with `prefix`.
+std::vector<std::string> events_starting(const std::vector<std::string>& events,
+                                         std::string_view prefix);
+
+}  // namespace oscset::testing

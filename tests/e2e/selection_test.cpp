@@ -1,0 +1,87 @@
+// Automatic cable selection against the simulated hardware: the USB adapter first, then the
+// parallel cable on the printer port at 0x378.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cables/cable.hpp"
+#include "cables/parallel/xpar.hpp"
+#include "cables/usb/usb_cable.hpp"
+#include "platform/console.hpp"
+#include "platform/time.hpp"
+#include "sim/app/board_description.hpp"
+#include "sim/app/sim_hardware.hpp"
+#include "tests/e2e/rig.hpp"
+
+namespace oscset::testing {
+namespace {
+
+enum class Chosen { usb, parallel };
+
+struct SelectionCase {
+    const char* name;
+    const char* board;
+    bool printer_port;
+    bool parallel_cable_attached;
+    status_t result;
+    std::string output;
+    Chosen bound;
+};
+
+void PrintTo(const SelectionCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const std::string SETUP = "Setup EZ-USB Firmware\n";
+const std::string NO_ADAPTER = SETUP + "\nCan't found EZ-USB\n";
+
+const SelectionCase SELECTION_CASES[] = {
+    {"AdapterFirst", "adapter=ready", true, true, STATUS_OK, SETUP + "\n", Chosen::usb},
+    {"FreshAdapterIsBooted", "adapter=fresh", true, true, STATUS_OK,
+     SETUP + "-Boot-Wait....-Reconnect\n", Chosen::usb},
+    {"ParallelCableWithoutAdapter", "adapter=absent", true, true, STATUS_OK, NO_ADAPTER,
+     Chosen::parallel},
+    {"ParallelCableUnplugged", "adapter=absent", true, false, STATUS_NO_CABLE,
+     NO_ADAPTER + "No Probe\n", Chosen::parallel},
+    {"NoPrinterPort", "adapter=absent", false, false, STATUS_NO_CABLE,
+     NO_ADAPTER + "Can't access GIVEIO system\n", Chosen::parallel},
+};
+
+class AutomaticSelection : public ::testing::TestWithParam<SelectionCase> {};
+
+TEST_P(AutomaticSelection, TriesTheAdapterThenThePrinterPort) {
+    const SelectionCase& c = GetParam();
+    sim::SimDescription description;
+    std::string error;
+    ASSERT_TRUE(sim::parse_board_description(c.board, description, error)) << error;
+    platform::SimulatedTime time(TIME_DIVISOR);
+    sim::SimHardware hardware(description,
+                              {.printer_port = c.printer_port, .adapter = {.offline_opens = 3}});
+    if (sim::SimPrinterPort* port = hardware.printer_port()) {
+        port->attach_cable(c.parallel_cable_attached);
+    }
+
+    platform::ConsoleCapture console;
+    EXPECT_EQ(cable::cable_open(cable::CABLE_AUTOMATIC), c.result);
+    EXPECT_EQ(console.text(), c.output);
+    EXPECT_EQ(cable::cable_is_open(), c.result == STATUS_OK ? 1 : 0);
+    cable::Cable* expected = c.bound == Chosen::usb
+                                 ? &usb::usb_cable()
+                                 : static_cast<cable::Cable*>(&parallel::xpar_cable());
+    EXPECT_EQ(cable::cable_ops().driver, expected);
+    EXPECT_EQ(cable::cable_ops().tdo_reverse, 1);
+    if (c.result == STATUS_OK) {
+        EXPECT_EQ(cable::cable_ops().driver->probe(), 1) << "the powered board is sensed";
+    }
+    if (sim::SimPrinterPort* port = hardware.printer_port(); port && c.bound == Chosen::usb) {
+        EXPECT_EQ(port->data(), 0) << "the printer port is not touched when the adapter opens";
+    }
+    cable::cable_close();
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, AutomaticSelection, ::testing::ValuesIn(SELECTION_CASES),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace oscset::testing
