@@ -65,8 +65,10 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
             out.adapter = AdapterKind::ready;
         } else if (value == "absent") {
             out.adapter = AdapterKind::absent;
+        } else if (value == "emulated") {
+            out.adapter = AdapterKind::emulated;
         } else {
-            error = "adapter= takes fresh, ready or absent";
+            error = "adapter= takes fresh, ready, absent or emulated";
             return false;
         }
         return true;

@@ -3,8 +3,10 @@
 // comma-separated list of key=value.
 //   chain=<part>+<part>...        device-table names from the TDO end (default 2s100)
 //   configured=0|1                the FPGA still runs the design of an earlier run (default 0)
-//   adapter=fresh|ready|absent    the USB adapter: blank, already running its firmware, or
-//                                 not plugged in (default fresh)
+//   adapter=fresh|ready|absent|emulated
+//                                 the USB adapter: blank, already running its firmware, not
+//                                 plugged in, or an emulated EZ-USB that runs the firmware
+//                                 image the program loads into it (default fresh)
 //   lock=<reads>|never            the synthesiser's status read that first shows lock
 //                                 (default 1)
 //   power=1|0                     the target's supply (default 1)
@@ -16,7 +18,7 @@
 
 namespace oscset::sim {
 
-enum class AdapterKind { fresh, ready, absent };
+enum class AdapterKind { fresh, ready, absent, emulated };
 
 struct SimDescription {
     BoardConfig board;

@@ -19,7 +19,10 @@ void reset_program_state() {
 SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions options)
     : board_(std::make_unique<Board>(description.board)) {
     reset_program_state();
-    if (description.adapter != AdapterKind::absent) {
+    if (description.adapter == AdapterKind::emulated) {
+        emulated_ = std::make_unique<EmulatedAdapter>(*board_);
+        usb::set_usb_backend(emulated_.get());
+    } else if (description.adapter != AdapterKind::absent) {
         SimAdapterConfig config = options.adapter;
         config.mode = description.adapter == AdapterKind::ready ? SimAdapterMode::running
                                                                 : SimAdapterMode::fresh;
@@ -27,8 +30,10 @@ SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions o
             config.mode = options.adapter.mode;  // a test's own fault wins
         }
         adapter_ = std::make_unique<SimAdapter>(*board_, config);
+        usb::set_usb_backend(adapter_.get());
+    } else {
+        usb::set_usb_backend(nullptr);
     }
-    usb::set_usb_backend(adapter_.get());
     if (options.printer_port) {
         printer_port_ = std::make_unique<SimPrinterPort>(*board_);
     }

@@ -7,6 +7,7 @@
 
 #include "sim/app/board_description.hpp"
 #include "sim/board/board.hpp"
+#include "sim/mcs51/emulated_adapter.hpp"
 #include "sim/parallel/sim_printer_port.hpp"
 #include "sim/usb/sim_adapter.hpp"
 
@@ -26,12 +27,14 @@ class SimHardware {
     SimHardware& operator=(const SimHardware&) = delete;
 
     Board& board() { return *board_; }
-    SimAdapter* adapter() { return adapter_.get(); }  // null when absent
+    SimAdapter* adapter() { return adapter_.get(); }  // null when absent or emulated
+    EmulatedAdapter* emulated_adapter() { return emulated_.get(); }
     SimPrinterPort* printer_port() { return printer_port_.get(); }
 
   private:
     std::unique_ptr<Board> board_;
     std::unique_ptr<SimAdapter> adapter_;
+    std::unique_ptr<EmulatedAdapter> emulated_;
     std::unique_ptr<SimPrinterPort> printer_port_;
 };
 

@@ -186,7 +186,8 @@ void PrintTo(const Scenario& s, std::ostream* os) {
     *os << s.name;
 }
 
-constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct, CablePath::parallel};
+constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct, CablePath::parallel,
+                               CablePath::emulated_adapter};
 
 class Program : public ::testing::TestWithParam<std::tuple<Scenario, CablePath>> {};
 

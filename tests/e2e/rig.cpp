@@ -34,6 +34,8 @@ const char* path_name(CablePath path) {
             return "Direct";
         case CablePath::parallel:
             return "Parallel";
+        case CablePath::emulated_adapter:
+            return "EmulatedAdapter";
     }
     return "?";
 }
@@ -57,7 +59,20 @@ Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions option
 Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options)
     : path_(path) {
     options.printer_port = options.printer_port || path == CablePath::parallel;
-    hardware_ = std::make_unique<sim::SimHardware>(description, options);
+    sim::SimDescription used = description;
+    if (path == CablePath::emulated_adapter && description.adapter != sim::AdapterKind::absent) {
+        used.adapter = sim::AdapterKind::emulated;
+    }
+    hardware_ = std::make_unique<sim::SimHardware>(used, options);
+    if (path == CablePath::emulated_adapter && description.adapter == sim::AdapterKind::ready) {
+        // "Already running": the firmware was loaded by an earlier run of the program.
+        platform::ConsoleCapture quiet;
+        if (cable::cable_open(cable::CABLE_FIRST_USB) != STATUS_OK) {
+            ADD_FAILURE() << "the emulated adapter did not boot: " << quiet.text();
+        }
+        cable::cable_close();
+        time_.clear();  // the boot's waits belong to that earlier run
+    }
     cable::Cable* inner = &usb::usb_cable();
     if (path == CablePath::direct) {
         direct_ = std::make_unique<sim::DirectCable>(board());
@@ -93,7 +108,9 @@ ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
 }
 
 std::string Rig::ready_adapter_text() const {
-    return path_ == CablePath::usb_adapter ? "Setup EZ-USB Firmware\n\n" : "";
+    return path_ == CablePath::usb_adapter || path_ == CablePath::emulated_adapter
+               ? "Setup EZ-USB Firmware\n\n"
+               : "";
 }
 
 std::vector<std::string> events_starting(const std::vector<std::string>& events,

@@ -1,6 +1,6 @@
 #pragma once
 // The whole program (frontend/driver.hpp with the real layers) run on a simulated board over
-// one of three cable paths, with its console, exit code and the board's event log.
+// one of four cable paths, with its console, exit code and the board's event log.
 
 #include <memory>
 #include <ostream>
@@ -16,9 +16,10 @@
 namespace oscset::testing {
 
 enum class CablePath {
-    usb_adapter,  // the simulated EZ-USB adapter: the path the program really takes
-    direct,       // a cable wired straight to the board, behind the USB cable's name
-    parallel,     // the printer-port cable on a simulated port at 0x378, behind that name
+    usb_adapter,       // the simulated EZ-USB adapter: the path the program really takes
+    direct,            // a cable wired straight to the board, behind the USB cable's name
+    parallel,          // the printer-port cable on a simulated port at 0x378, behind that name
+    emulated_adapter,  // an emulated EZ-USB running the program's own firmware image
 };
 
 const char* path_name(CablePath path);
@@ -56,6 +57,7 @@ class Rig {
     sim::Board& board() { return hardware_->board(); }
     const std::vector<std::string>& events() { return board().events(); }
     sim::SimAdapter* adapter() { return hardware_->adapter(); }
+    sim::EmulatedAdapter* emulated_adapter() { return hardware_->emulated_adapter(); }
     sim::SimPrinterPort* printer_port() { return hardware_->printer_port(); }
     const ObservingCable& cable() const { return *observer_; }
     const platform::SimulatedTime& time() const { return time_; }

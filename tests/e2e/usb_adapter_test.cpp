@@ -116,5 +116,29 @@ TEST(UsbAdapterSecondRun, NeedsNoBootButAReconfiguration) {
     EXPECT_EQ(rig.adapter()->counts().downloads, 1u);
 }
 
+// A blank EZ-USB that runs the program's own firmware: the host's halt, download and run reach
+// the emulated chip, and what the boot loop then sees is the firmware's own renumeration.
+TEST(EmulatedAdapter, BootsWithTheProgramsFirmwareAndRunsTheRoad) {
+    Rig rig("adapter=fresh,configured=1", CablePath::emulated_adapter);
+    const ProgramRun first = rig.run({"12.3M"});
+    EXPECT_EQ(first.exit_code, 0);
+    const std::string boot = SETUP + "-Boot-Wait.";
+    ASSERT_EQ(first.output.substr(0, boot.size()), boot);
+    const std::size_t reconnect = first.output.find("-Reconnect\n");
+    ASSERT_NE(reconnect, std::string::npos);
+    EXPECT_EQ(first.output.find_first_not_of('.', boot.size()), reconnect)
+        << "only dots while the adapter renumerates";
+    EXPECT_EQ(first.output.substr(reconnect), "-Reconnect\n" + CONFIGURED + RESULT_12_3M);
+    EXPECT_EQ(rig.events(),
+              (std::vector<std::string>{fpga_shutdown(0), fpga_configured(0), WRITE_12_3M,
+                                        SET_12_3M, LOCKED_12_3M, READ_LOCKED}));
+    ASSERT_NE(rig.emulated_adapter(), nullptr);
+    EXPECT_EQ(rig.emulated_adapter()->enumerations(), 2u) << "once blank, once with the firmware";
+
+    const ProgramRun second = rig.run({"66M"});
+    EXPECT_EQ(second.output,
+              SETUP + "\n" + CONFIGURED + "66.000000000MHz div_a=24 div_b=66\nError 0.00000%\n\n");
+}
+
 }  // namespace
 }  // namespace oscset::testing
