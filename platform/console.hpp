@@ -7,7 +7,10 @@
 
 namespace oscset::platform {
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// The C++ runtime formats with mingw's own C99 printf, not the system's.
+#define OSCSET_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
+#elif defined(__GNUC__)
 #define OSCSET_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))
 #else
 #define OSCSET_PRINTF_FORMAT(f, a)

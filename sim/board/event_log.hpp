@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// The C++ runtime formats with mingw's own C99 printf, not the system's.
+#define OSCSET_SIM_PRINTF(f, a) __attribute__((format(gnu_printf, f, a)))
+#elif defined(__GNUC__)
 #define OSCSET_SIM_PRINTF(f, a) __attribute__((format(printf, f, a)))
 #else
 #define OSCSET_SIM_PRINTF(f, a)
