@@ -37,6 +37,21 @@ class Cable {
     ~Cable() = default;
 };
 
+// A cable whose four operations are free functions of its own layer.
+template <auto Open, auto Close, auto Probe, auto Shift>
+class FunctionCable final : public Cable {
+  public:
+    std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) override {
+        return Open(port, speed, description);
+    }
+    void close() override { Close(); }
+    std::int32_t probe() override { return Probe(); }
+    std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
+                       std::int32_t tms_during, std::int32_t tms_last) override {
+        return Shift(tdi, tdo, count, tms_during, tms_last);
+    }
+};
+
 // The bound cable: its driver and whether its read-back bytes hold the earliest bit in
 // bit 0 (then callers reverse each byte; both of the program's cables set it).
 struct CableOps {

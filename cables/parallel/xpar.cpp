@@ -45,19 +45,6 @@ bool presence_test(PortIo& port) {
     return true;
 }
 
-class XparCable final : public cable::Cable {
-  public:
-    std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) override {
-        return xpar_open(port, speed, description);
-    }
-    void close() override { xpar_close(); }
-    std::int32_t probe() override { return xpar_probe(); }
-    std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
-                       std::int32_t tms_during, std::int32_t tms_last) override {
-        return xpar_shift(tdi, tdo, count, tms_during, tms_last);
-    }
-};
-
 }  // namespace
 
 std::int32_t xpar_open(std::uint16_t port, std::int32_t, char* description) {
@@ -130,7 +117,7 @@ std::int32_t xpar_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_
 }
 
 cable::Cable& xpar_cable() {
-    static XparCable cable;
+    static cable::FunctionCable<xpar_open, xpar_close, xpar_probe, xpar_shift> cable;
     return cable;
 }
 

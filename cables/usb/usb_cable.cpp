@@ -47,19 +47,6 @@ bool set_byte_mode_tms(std::int32_t tms) {
     return ok;
 }
 
-class UsbCable final : public cable::Cable {
-  public:
-    std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) override {
-        return usb_cable_open(port, speed, description);
-    }
-    void close() override { usb_cable_close(); }
-    std::int32_t probe() override { return usb_cable_probe(); }
-    std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
-                       std::int32_t tms_during, std::int32_t tms_last) override {
-        return usb_cable_shift(tdi, tdo, count, tms_during, tms_last);
-    }
-};
-
 }  // namespace
 
 std::int32_t usb_cable_open(std::uint16_t index, std::int32_t, char* description) {
@@ -160,7 +147,8 @@ std::int32_t usb_cable_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::ui
 }
 
 cable::Cable& usb_cable() {
-    static UsbCable cable;
+    static cable::FunctionCable<usb_cable_open, usb_cable_close, usb_cable_probe, usb_cable_shift>
+        cable;
     return cable;
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace oscset::testing {
@@ -12,9 +13,11 @@ namespace oscset::testing {
 TempFile::TempFile(const std::vector<std::uint8_t>& bytes) {
     static std::atomic<int> serial{0};
     const auto folder = std::filesystem::temp_directory_path();
-    path_ = (folder / ("oscset-test-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) +
-                       "-" + std::to_string(serial++) + ".bin"))
-                .string();
+    // Test programs run side by side: each process names its files from a random tag of its own.
+    static const unsigned tag = std::random_device{}();
+    path_ =
+        (folder / ("oscset-test-" + std::to_string(tag) + "-" + std::to_string(serial++) + ".bin"))
+            .string();
     std::ofstream out(path_, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
