@@ -2,11 +2,11 @@
 // the file holds, the reader returns a record or null, reads no more than its data, and
 // leaks nothing.
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "jtag/config_file.hpp"
