@@ -226,10 +226,7 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
 INSTANTIATE_TEST_SUITE_P(EndToEnd, Program,
                          ::testing::Combine(::testing::ValuesIn(SCENARIOS),
                                             ::testing::ValuesIn(PATHS)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) + "_" +
-                                    path_name(std::get<1>(info.param));
-                         });
+                         CaseOnPath());
 
 struct FaultCase {
     const char* name;
@@ -265,10 +262,7 @@ TEST_P(FaultyChain, IsNotConfigured) {
 INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultyChain,
                          ::testing::Combine(::testing::ValuesIn(FAULT_CASES),
                                             ::testing::ValuesIn(PATHS)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) + "_" +
-                                    path_name(std::get<1>(info.param));
-                         });
+                         CaseOnPath());
 
 }  // namespace
 }  // namespace oscset::testing

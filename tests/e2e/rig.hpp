@@ -6,6 +6,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "platform/time.hpp"
@@ -69,6 +70,14 @@ class Rig {
     std::unique_ptr<sim::SimHardware> hardware_;
     std::unique_ptr<sim::DirectCable> direct_;
     std::unique_ptr<ObservingCable> observer_;
+};
+
+// Test names for cases run over every path: the case's name, then the path's.
+struct CaseOnPath {
+    template <typename Info>
+    std::string operator()(const Info& info) const {
+        return std::string(std::get<0>(info.param).name) + "_" + path_name(std::get<1>(info.param));
+    }
 };
 
 // The description as OSCSET_SIM_BOARD takes it; a text that does not parse fails the test.

@@ -199,10 +199,7 @@ TEST_P(SecondTransfer, ContinuesTheOpenScanOnlyWhenTheFpgaIsAlone) {
 INSTANTIATE_TEST_SUITE_P(EndToEnd, SecondTransfer,
                          ::testing::Combine(::testing::ValuesIn(SCAN_CASES),
                                             ::testing::ValuesIn(PATHS)),
-                         [](const auto& info) {
-                             return std::string(std::get<0>(info.param).name) + "_" +
-                                    path_name(std::get<1>(info.param));
-                         });
+                         CaseOnPath());
 
 }  // namespace
 }  // namespace oscset::testing
