@@ -14,7 +14,7 @@ namespace oscset::frontend {
 class Board {
   public:
     virtual status_t open() = 0;       // the first USB adapter's cable; 0 = open and ready
-    virtual status_t configure() = 0;  // the embedded image, with progress; 0 = configured
+    virtual status_t configure() = 0;  // the board's design, with progress; 0 = configured
     virtual bool program(const divider_plan& plan) = 0;  // control record; true = locked
     virtual void close() = 0;  // releases the USER register, then closes the cable
 
@@ -28,6 +28,8 @@ Board& hardware_board();
 inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_FAILED = -1;
 inline constexpr std::size_t LINE_BUFFER_SIZE = 256;
+// Names a configuration file to load in place of the embedded image.
+inline constexpr const char* CONFIG_IMAGE_VARIABLE = "OSCSET_CONFIG_IMAGE";
 
 // The whole program: argv as main receives it, lines from `input` in conversation mode, all
 // text to the console. Returns the exit code, 0 or -1.

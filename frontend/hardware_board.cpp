@@ -1,3 +1,5 @@
+#include <cstdlib>
+
 #include "bridge/bridge.hpp"
 #include "bridge/user_transfer.hpp"
 #include "cables/cable.hpp"
@@ -24,7 +26,12 @@ class HardwareBoard final : public Board {
     // The first USB adapter, with no fallback to the parallel cable.
     status_t open() override { return cable::cable_open(cable::CABLE_FIRST_USB); }
 
+    // The design named by OSCSET_CONFIG_IMAGE (a .bit file or a raw stream) when set, else
+    // the embedded image.
     status_t configure() override {
+        if (const char* file = std::getenv(CONFIG_IMAGE_VARIABLE); file != nullptr && *file != '\0') {
+            return jtag::fpga_configure_with_progress(file, 0);
+        }
         const auto image = resources::config_image();
         return jtag::fpga_configure_with_progress(image.data(),
                                                   static_cast<std::int32_t>(image.size()));

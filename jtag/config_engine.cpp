@@ -1,14 +1,20 @@
 #include "jtag/config_engine.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cstdarg>
 #include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "jtag/background.hpp"
 #include "jtag/bits.hpp"
 #include "jtag/chain.hpp"
 #include "jtag/config_file.hpp"
+#include "jtag/device_table.hpp"
 #include "jtag/tap.hpp"
 #include "platform/console.hpp"
 #include "platform/time.hpp"
@@ -43,6 +49,78 @@ constexpr std::int32_t JSTART_CLOCKS = 16;
 const void* request_source = nullptr;
 std::int32_t* request_length = nullptr;
 std::array<std::uint8_t, CONFIG_BLOCK_SIZE> config_block;
+
+// Why the last configuration from a file failed, as one line; empty when it did not. Written
+// by the worker, read once its result has been collected.
+std::array<char, 512> file_problem{};
+
+void note_file_problem(const char* format, ...) OSCSET_PRINTF_FORMAT(1, 2);
+void note_file_problem(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(file_problem.data(), file_problem.size(), format, args);
+    va_end(args);
+}
+
+// The part field up to its terminator (a field may fill all 64 bytes without one).
+std::string_view part_field(const config_file& file) {
+    const auto& field = file.part_name;
+    return {field.data(), static_cast<std::size_t>(std::find(field.begin(), field.end(), '\0') -
+                                                   field.begin())};
+}
+
+// The bytes from the file's position to its end; -1 when the file cannot seek.
+long bytes_left(std::FILE* file) {
+    const long at = std::ftell(file);
+    if (at < 0 || std::fseek(file, 0, SEEK_END) != 0) {
+        return -1;
+    }
+    const long end = std::ftell(file);
+    if (std::fseek(file, at, SEEK_SET) != 0) {
+        return -1;
+    }
+    return end - at;
+}
+
+// Opens a configuration file and judges it before the FPGA is touched: it must open, its
+// header must be sound, the data it promises there, and a part field must name the FPGA that
+// discovery selected.
+config_file_ptr open_checked(const char* name) {
+    config_file_error error = config_file_error::none;
+    config_file_ptr file = config_file_open(name, &error);
+    if (error == config_file_error::cannot_open) {
+        note_file_problem("Can't open configuration file \"%s\": %s\n", name,
+                          std::strerror(errno));
+        return nullptr;
+    }
+    // A length beyond the length word's range is no real stream: a bad header.
+    if (!file || file->data_length > std::uint32_t{std::numeric_limits<std::int32_t>::max()}) {
+        note_file_problem("Configuration file \"%s\" has a bad header\n", name);
+        return nullptr;
+    }
+    const long held = bytes_left(file->handle.get());
+    if (held >= 0 && static_cast<unsigned long>(held) < file->data_length) {
+        note_file_problem("Configuration file \"%s\" ends after %lu of its %lu data bytes\n", name,
+                          static_cast<unsigned long>(held),
+                          static_cast<unsigned long>(file->data_length));
+        return nullptr;
+    }
+    const std::string_view part = part_field(*file);
+    const std::int32_t selected = selected_device();
+    if (!part.empty() && selected >= 0) {
+        const chain_device& fpga = chain_devices()[static_cast<std::size_t>(selected)];
+        if ((file->part_idcode & IDCODE_VERSION_MASK) != (fpga.idcode & IDCODE_VERSION_MASK)) {
+            // The chain's record names the first row of that IDCODE, maybe a Virtex twin.
+            const char* spartan2 = spartan2_name(fpga.idcode);
+            note_file_problem(
+                "Configuration file \"%s\" is for part %.*s, but the FPGA on the chain is an %s\n",
+                name, static_cast<int>(part.size()), part.data(),
+                spartan2 != nullptr ? spartan2 : fpga.name);
+            return nullptr;
+        }
+    }
+    return file;
+}
 
 // The caller's length word is shared with the thread that reports progress.
 std::int32_t load_length(std::int32_t* word) {
@@ -118,6 +196,24 @@ status_t fpga_stream_block(const std::uint8_t* block, std::uint32_t count, std::
 }
 
 status_t fpga_configure_worker(const void* source, std::int32_t* length) {
+    file_problem[0] = '\0';
+    const auto* memory = static_cast<const std::uint8_t*>(source);
+    config_file_ptr file;
+    std::uint32_t total = 0;
+    if (length != nullptr && load_length(length) != 0 && memory[0] == MEMORY_IMAGE_MARK) {
+        total = static_cast<std::uint32_t>(load_length(length)) & ~CONFIG_BACKGROUND;
+    } else {
+        // A file is judged before anything reaches the FPGA: a design that runs is kept.
+        file = open_checked(static_cast<const char*>(source));
+        if (!file) {
+            return STATUS_FILE_ERROR;
+        }
+        total = file->data_length;
+        if (length != nullptr) {
+            store_length(length, static_cast<std::int32_t>(total));
+        }
+    }
+
     std::uint32_t status = 0;
     status_t f = fpga_read_status(&status);
     if ((status & STAT_NO_ANSWER) != 0) {
@@ -131,23 +227,6 @@ status_t fpga_configure_worker(const void* source, std::int32_t* length) {
         const status_t r = fpga_prepare_reconfig();
         if (r != STATUS_OK) {
             return r;
-        }
-    }
-
-    const auto* memory = static_cast<const std::uint8_t*>(source);
-    config_file_ptr file;
-    std::uint32_t total = 0;
-    if (length != nullptr && load_length(length) != 0 && memory[0] == MEMORY_IMAGE_MARK) {
-        total = static_cast<std::uint32_t>(load_length(length)) & ~CONFIG_BACKGROUND;
-    } else {
-        file = config_file_open(static_cast<const char*>(source));
-        // A length beyond the length word's range is no real stream: a bad header.
-        if (!file || file->data_length > std::uint32_t{std::numeric_limits<std::int32_t>::max()}) {
-            return STATUS_FILE_ERROR;
-        }
-        total = file->data_length;
-        if (length != nullptr) {
-            store_length(length, static_cast<std::int32_t>(total));
         }
     }
 
@@ -169,6 +248,10 @@ status_t fpga_configure_worker(const void* source, std::int32_t* length) {
                 f |= STATUS_FILE_ERROR;
                 cut_short = true;
                 count = got;
+                note_file_problem("Configuration file \"%s\" ends after %lu of its %lu data bytes\n",
+                                  static_cast<const char*>(source),
+                                  static_cast<unsigned long>(sent + got),
+                                  static_cast<unsigned long>(total));
             }
         } else {
             std::memcpy(config_block.data(), memory + sent, count);
@@ -238,6 +321,9 @@ status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
         r = fpga_configure(nullptr, nullptr);
     }
     platform::console_printf("\n");
+    if ((r & STATUS_FILE_ERROR) != 0 && file_problem[0] != '\0') {
+        platform::console_printf("%s", file_problem.data());
+    }
     return r;
 }
 

@@ -45,9 +45,79 @@ std::uint32_t lookup_part(const std::array<char, CONFIG_FIELD_SIZE>& part_name) 
     return 0;
 }
 
+// A raw stream's data is the whole file: rewinds it and takes its size.
+bool take_raw_stream(config_file& record) {
+    std::FILE* file = record.handle.get();
+    if (std::fseek(file, 0, SEEK_END) != 0) {
+        return false;
+    }
+    const long size = std::ftell(file);
+    if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        return false;
+    }
+    record.data_length = static_cast<std::uint32_t>(size);
+    return static_cast<unsigned long>(size) == record.data_length;
+}
+
+// Reads the header up to the data field; false for a header cut short or an unknown key.
+bool read_header(config_file& record) {
+    std::FILE* file = record.handle.get();
+    if (!read_exact(file, record.preamble.data(), 1)) {
+        return false;
+    }
+    if (record.preamble[0] == RAW_STREAM_MARK) {
+        return take_raw_stream(record);
+    }
+    if (!read_exact(file, record.preamble.data() + 1, record.preamble.size() - 1)) {
+        return false;
+    }
+    for (;;) {
+        std::uint8_t key = 0;
+        if (!read_exact(file, &key, 1)) {
+            return false;
+        }
+        if (key == 'e') {
+            std::uint8_t length[4];
+            if (!read_exact(file, length, sizeof length)) {
+                return false;
+            }
+            record.data_length = std::uint32_t{length[0]} << 24 | std::uint32_t{length[1]} << 16 |
+                                 std::uint32_t{length[2]} << 8 | length[3];
+            record.part_idcode = lookup_part(record.part_name);
+            return true;
+        }
+        std::array<char, CONFIG_FIELD_SIZE>* field = nullptr;
+        switch (key) {
+            case 'a':
+                field = &record.design_name;
+                break;
+            case 'b':
+                field = &record.part_name;
+                break;
+            case 'c':
+                field = &record.date;
+                break;
+            case 'd':
+                field = &record.time;
+                break;
+            default:
+                platform::console_printf("Unknown header ID %02x found\n", key);
+                return false;
+        }
+        std::uint8_t length[2];
+        if (!read_exact(file, length, sizeof length) ||
+            !read_field(file, *field, std::size_t{length[0]} << 8 | length[1])) {
+            return false;
+        }
+    }
+}
+
 }  // namespace
 
-config_file_ptr config_file_open(const char* name) {
+config_file_ptr config_file_open(const char* name, config_file_error* error) {
+    config_file_error ignored = config_file_error::none;
+    config_file_error& why = error != nullptr ? *error : ignored;
+    why = config_file_error::cannot_open;
     if (name == nullptr) {
         return nullptr;
     }
@@ -60,49 +130,12 @@ config_file_ptr config_file_open(const char* name) {
         return nullptr;  // closes the file
     }
     record->handle = std::move(handle);
-    std::FILE* file = record->handle.get();
-    if (!read_exact(file, record->preamble.data(), record->preamble.size())) {
+    if (!read_header(*record)) {
+        why = config_file_error::bad_header;
         return nullptr;
     }
-    for (;;) {
-        std::uint8_t key = 0;
-        if (!read_exact(file, &key, 1)) {
-            return nullptr;
-        }
-        if (key == 'e') {
-            std::uint8_t length[4];
-            if (!read_exact(file, length, sizeof length)) {
-                return nullptr;
-            }
-            record->data_length = std::uint32_t{length[0]} << 24 | std::uint32_t{length[1]} << 16 |
-                                  std::uint32_t{length[2]} << 8 | length[3];
-            record->part_idcode = lookup_part(record->part_name);
-            return record;
-        }
-        std::array<char, CONFIG_FIELD_SIZE>* field = nullptr;
-        switch (key) {
-            case 'a':
-                field = &record->design_name;
-                break;
-            case 'b':
-                field = &record->part_name;
-                break;
-            case 'c':
-                field = &record->date;
-                break;
-            case 'd':
-                field = &record->time;
-                break;
-            default:
-                platform::console_printf("Unknown header ID %02x found\n", key);
-                return nullptr;
-        }
-        std::uint8_t length[2];
-        if (!read_exact(file, length, sizeof length) ||
-            !read_field(file, *field, std::size_t{length[0]} << 8 | length[1])) {
-            return nullptr;
-        }
-    }
+    why = config_file_error::none;
+    return record;
 }
 
 std::uint32_t config_file_read(config_file& file, std::uint8_t* buffer, std::uint32_t count) {

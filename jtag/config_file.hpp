@@ -1,6 +1,6 @@
 #pragma once
-// Reader of configuration files (.bit): a header of keyed fields, then the configuration
-// stream, handed out in blocks.
+// Reader of configuration files: a .bit file (a header of keyed fields, then the configuration
+// stream) or a raw stream (its first byte the dummy byte 0xFF), handed out in blocks.
 
 #include <array>
 #include <cstdint>
@@ -31,9 +31,15 @@ struct config_file {
 
 using config_file_ptr = std::unique_ptr<config_file>;
 
+inline constexpr std::uint8_t RAW_STREAM_MARK = 0xFF;  // a raw stream starts with its dummy word
+
+enum class config_file_error { none, cannot_open, bad_header };
+
 // Opens the file and reads its header up to the data field, leaving the file at the first
-// stream byte. Null on any failure; an unknown key prints "Unknown header ID %02x found\n".
-config_file_ptr config_file_open(const char* name);
+// stream byte; a raw stream has no header, its data is the whole file. Null on any failure,
+// with its kind in `error` when given (errno tells why a file could not be opened); an
+// unknown key prints "Unknown header ID %02x found\n".
+config_file_ptr config_file_open(const char* name, config_file_error* error = nullptr);
 
 // Reads up to count bytes; the number read, 0 at the end of the file or on an error.
 std::uint32_t config_file_read(config_file& file, std::uint8_t* buffer, std::uint32_t count);

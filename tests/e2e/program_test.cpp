@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "tests/e2e/expected.hpp"
 #include "tests/e2e/rig.hpp"
+#include "tests/support/temp_file.hpp"
 
 namespace oscset::testing {
 namespace {
@@ -43,7 +45,13 @@ struct Scenario {
     lines events;
     int locked_device;    // the FPGA whose synthesiser ends locked, or NONE
     int lock_pauses = 0;  // pauses after status reads that did not show lock
+    // OSCSET_CONFIG_IMAGE: a file of tests/data, or a path; in `output` DESIGN stands for it.
+    const char* design = nullptr;
+    std::size_t design_cut = 0;  // nonzero: only the design's first bytes, in a file of its own
 };
+
+constexpr const char* DESIGN = "<design>";
+const char* const XC2S30_DESIGN = "xc2s30-proxmark-hf.bit";
 
 const lines SET_66M_LOCKED = {WRITE_66M, SET_66M, LOCKED_66M, READ_LOCKED};
 const lines SET_10M_LOCKED = {WRITE_10M, SET_10M, LOCKED_10M, READ_LOCKED};
@@ -177,6 +185,51 @@ const Scenario SCENARIOS[] = {
                            "needs 41652 with FLR 17"},
      NONE,
      10},
+    // The board's design at run time, judged before the running one is touched.
+    {"DesignFileOfTheChainsPart",
+     "adapter=ready,chain=2s30",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M,
+     0,
+     lines{fpga_configured(0)} + SET_66M_LOCKED,
+     0,
+     0,
+     XC2S30_DESIGN},
+    {"DesignFileOfAnotherPart",
+     "adapter=ready,configured=1",
+     {"66M"},
+     "",
+     CONFIGURED + "Configuration file \"" + DESIGN +
+         "\" is for part 2s30vq100, but the FPGA on the chain is an XC2S100\n" + NOT_CONFIG_LINE,
+     -1,
+     {},
+     NONE,
+     0,
+     XC2S30_DESIGN},
+    {"MissingDesignFile",
+     "adapter=ready,configured=1",
+     {"66M"},
+     "",
+     CONFIGURED + "Can't open configuration file \"" + DESIGN +
+         "\": No such file or directory\n" + NOT_CONFIG_LINE,
+     -1,
+     {},
+     NONE,
+     0,
+     "/nonexistent/board.bit"},
+    {"TruncatedDesignFile",
+     "adapter=ready,chain=2s30,configured=1",
+     {"66M"},
+     "",
+     CONFIGURED + "Configuration file \"" + DESIGN +
+         "\" ends after 20000 of its 42096 data bytes\n" + NOT_CONFIG_LINE,
+     -1,
+     {},
+     NONE,
+     0,
+     XC2S30_DESIGN,
+     20079},
     {"OnlyAProm", "adapter=ready,chain=xcf01s", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
     {"NoSpartanII", "adapter=ready,chain=xcf04s+3s200", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
     {"NoTargetPower", "adapter=ready,power=0", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
@@ -194,10 +247,26 @@ class Program : public ::testing::TestWithParam<std::tuple<Scenario, CablePath>>
 TEST_P(Program, PrintsLogsAndEndsAsExpected) {
     const auto& [s, path] = GetParam();
     Rig rig(s.board, path);
+    std::string design;
+    std::unique_ptr<TempFile> cut;
+    if (s.design != nullptr) {
+        design = s.design[0] == '/' ? s.design : test_data(s.design);
+        if (s.design_cut != 0) {
+            std::vector<std::uint8_t> bytes = read_file(design);
+            bytes.resize(s.design_cut);
+            cut = std::make_unique<TempFile>(bytes);
+            design = cut->path();
+        }
+        rig.use_design(design);
+    }
     const ProgramRun run = rig.run(s.args, s.input);
 
     EXPECT_EQ(run.exit_code, s.exit_code);
-    EXPECT_EQ(run.output, rig.ready_adapter_text() + s.output);
+    std::string output = s.output;
+    if (const std::size_t at = output.find(DESIGN); at != std::string::npos) {
+        output.replace(at, std::string_view(DESIGN).size(), design);
+    }
+    EXPECT_EQ(run.output, rig.ready_adapter_text() + output);
     EXPECT_EQ(rig.events(), s.events);
     ASSERT_FALSE(run.progress.empty());
     for (std::size_t i = 1; i < run.progress.size(); ++i) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "cables/cable.hpp"
 #include "cables/parallel/xpar.hpp"
 #include "cables/usb/usb_cable.hpp"
@@ -13,6 +15,19 @@
 
 namespace oscset::testing {
 namespace {
+
+// Sets the variable for this process, or removes it when `value` is empty.
+void set_environment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty()) {
+        unsetenv(name);
+    } else {
+        setenv(name, value.c_str(), 1);
+    }
+#endif
+}
 
 // The FPGA nearest TDO, whose instruction the observer watches; device 0 without one.
 std::size_t watched_device(const sim::Board& board) {
@@ -97,12 +112,14 @@ ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
     InputFile in(input);
     int code = 0;
     std::string text;
+    set_environment(frontend::CONFIG_IMAGE_VARIABLE, design_);
     {
         platform::ConsoleCapture console;
         code = frontend::oscset_main(static_cast<int>(args.size()), args.data(), in.get(),
                                      frontend::hardware_board());
         text = console.text();
     }
+    set_environment(frontend::CONFIG_IMAGE_VARIABLE, "");
     NormalisedOutput normalised = normalise_progress(text);
     return {code, std::move(normalised.text), std::move(normalised.progress)};
 }

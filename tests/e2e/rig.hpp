@@ -50,6 +50,9 @@ class Rig {
     // The program with these arguments (without the program name), standard input `input`.
     // Each run starts as a new process would, on the hardware as the last run left it.
     ProgramRun run(std::vector<const char*> args, std::string_view input = "");
+    // Later runs load this file (OSCSET_CONFIG_IMAGE) in place of the embedded image; empty:
+    // the embedded image.
+    void use_design(std::string file) { design_ = std::move(file); }
 
     // What the USB cable prints on its way to an open adapter that already runs its firmware;
     // nothing on the other paths.
@@ -67,6 +70,7 @@ class Rig {
   private:
     platform::SimulatedTime time_{TIME_DIVISOR};
     CablePath path_;
+    std::string design_;
     std::unique_ptr<sim::SimHardware> hardware_;
     std::unique_ptr<sim::DirectCable> direct_;
     std::unique_ptr<ObservingCable> observer_;

@@ -127,11 +127,29 @@ TEST(ConfigFile, RefusesBadHeaders) {
           c{bytes{}, ""}}) {
         platform::ConsoleCapture console;
         TempFile file(x.content);
-        EXPECT_FALSE(config_file_open(file.path()));
+        config_file_error error = config_file_error::none;
+        EXPECT_FALSE(config_file_open(file.path(), &error));
+        EXPECT_EQ(error, config_file_error::bad_header);
         EXPECT_EQ(console.text(), x.printed);
     }
-    EXPECT_FALSE(config_file_open("/nonexistent/oscset/file.bit"));
+    config_file_error error = config_file_error::none;
+    EXPECT_FALSE(config_file_open("/nonexistent/oscset/file.bit", &error));
+    EXPECT_EQ(error, config_file_error::cannot_open);
     EXPECT_FALSE(config_file_open(nullptr));
+}
+
+TEST(ConfigFile, ARawStreamIsAllData) {
+    TempFile file(bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0x99, 0x55, 0x66});
+    config_file_error error = config_file_error::bad_header;
+    config_file_ptr f = config_file_open(file.path(), &error);
+    ASSERT_TRUE(f);
+    EXPECT_EQ(error, config_file_error::none);
+    EXPECT_EQ(f->data_length, 8u);
+    EXPECT_EQ(f->part_idcode, 0u);
+    std::vector<std::uint8_t> block(4096);
+    ASSERT_EQ(config_file_read(*f, block.data(), 4096), 8u);
+    EXPECT_EQ(block[0], 0xFF);
+    EXPECT_EQ(block[7], 0x66);
 }
 
 TEST(ConfigFile, LongValuesKeepTheirFirst64BytesAndNothingSpills) {

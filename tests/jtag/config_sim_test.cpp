@@ -164,28 +164,30 @@ TEST(ConfigureOnBoard, NoChainShowsTheLengthWithItsBackgroundBit) {
 }
 
 TEST(ConfigureOnBoard, FromAConfigurationFile) {
-    // The XCV100 has the XC2S100's IDCODE and frame geometry.
-    OnBoard on(chain_of({"2s100"}));
-    const std::string file = testing::test_data("xcv100-debug.bit");
+    OnBoard on(chain_of({"2s30"}));
+    const std::string file = testing::test_data("xc2s30-proxmark-hf.bit");
     std::int32_t length = 0;
     EXPECT_EQ(fpga_configure(file.c_str(), &length), STATUS_OK);
     EXPECT_TRUE(on.board.first_fpga()->done());
     EXPECT_FALSE(on.board.first_fpga()->crc_error());
     const std::vector<std::uint32_t> blocks = on.stream_shifts();
-    EXPECT_EQ(blocks.size(), (132'412 + 4095) / 4096);
+    EXPECT_EQ(blocks.size(), (42'096 + 4095) / 4096);
 }
 
-TEST(ConfigureOnBoard, AFileShorterThanItsLengthSendsOnlyWhatItHolds) {
-    OnBoard on(chain_of({"2s100"}));
-    bytes file = testing::read_file(testing::test_data("xcv100-debug.bit"));
-    file.resize(file.size() - 132'412 + 5000);  // the header promises 132,412 bytes
-    const testing::TempFile cut(file);
-    std::int32_t length = 0;
-    EXPECT_EQ(fpga_configure(cut.path(), &length), STATUS_FILE_ERROR | STATUS_NOT_CONFIGURED);
-    // One whole block, then only the 904 bytes that were read: nothing stale follows them.
-    EXPECT_EQ(on.stream_shifts(), (std::vector<std::uint32_t>{32768, 904 * 8}));
-    EXPECT_FALSE(on.board.first_fpga()->done());
-    EXPECT_EQ(length, 132'412 - 4096 - 904);
+// A file is judged before anything reaches the FPGA: a cut one, and one for another part.
+TEST(ConfigureOnBoard, FilesThatCannotBeSentAreRefusedUntouched) {
+    bytes cut = testing::read_file(testing::test_data("xc2s30-proxmark-hf.bit"));
+    cut.resize(cut.size() - 42'096 + 5000);  // the header promises 42,096 bytes
+    const testing::TempFile cut_file(cut);
+    const std::string other_part = testing::test_data("xcv100-debug.bit");
+    for (const char* name : {cut_file.path(), other_part.c_str()}) {
+        OnBoard on(chain_of({"2s100"}, /*configured=*/true));
+        std::int32_t length = 0;
+        EXPECT_EQ(fpga_configure(name, &length), STATUS_FILE_ERROR) << name;
+        EXPECT_TRUE(on.stream_shifts().empty()) << name;
+        EXPECT_TRUE(on.board.first_fpga()->configured()) << name << ": the running design stays";
+        EXPECT_EQ(length, 0) << name;
+    }
 }
 
 TEST(ConfigureOnBoard, AMissingFileIsAFileError) {
