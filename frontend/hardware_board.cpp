@@ -29,7 +29,8 @@ class HardwareBoard final : public Board {
     // The design named by OSCSET_CONFIG_IMAGE (a .bit file or a raw stream) when set, else
     // the embedded image.
     status_t configure() override {
-        if (const char* file = std::getenv(CONFIG_IMAGE_VARIABLE); file != nullptr && *file != '\0') {
+        if (const char* file = std::getenv(CONFIG_IMAGE_VARIABLE);
+            file != nullptr && *file != '\0') {
             return jtag::fpga_configure_with_progress(file, 0);
         }
         const auto image = resources::config_image();

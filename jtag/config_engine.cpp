@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdarg>
 #include <atomic>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -62,11 +62,16 @@ void note_file_problem(const char* format, ...) {
     va_end(args);
 }
 
+void note_cut_short(const char* name, std::uint32_t held, std::uint32_t promised) {
+    note_file_problem("Configuration file \"%s\" ends after %lu of its %lu data bytes\n", name,
+                      static_cast<unsigned long>(held), static_cast<unsigned long>(promised));
+}
+
 // The part field up to its terminator (a field may fill all 64 bytes without one).
 std::string_view part_field(const config_file& file) {
     const auto& field = file.part_name;
-    return {field.data(), static_cast<std::size_t>(std::find(field.begin(), field.end(), '\0') -
-                                                   field.begin())};
+    return {field.data(),
+            static_cast<std::size_t>(std::find(field.begin(), field.end(), '\0') - field.begin())};
 }
 
 // The bytes from the file's position to its end; -1 when the file cannot seek.
@@ -89,8 +94,7 @@ config_file_ptr open_checked(const char* name) {
     config_file_error error = config_file_error::none;
     config_file_ptr file = config_file_open(name, &error);
     if (error == config_file_error::cannot_open) {
-        note_file_problem("Can't open configuration file \"%s\": %s\n", name,
-                          std::strerror(errno));
+        note_file_problem("Can't open configuration file \"%s\": %s\n", name, std::strerror(errno));
         return nullptr;
     }
     // A length beyond the length word's range is no real stream: a bad header.
@@ -100,9 +104,7 @@ config_file_ptr open_checked(const char* name) {
     }
     const long held = bytes_left(file->handle.get());
     if (held >= 0 && static_cast<unsigned long>(held) < file->data_length) {
-        note_file_problem("Configuration file \"%s\" ends after %lu of its %lu data bytes\n", name,
-                          static_cast<unsigned long>(held),
-                          static_cast<unsigned long>(file->data_length));
+        note_cut_short(name, static_cast<std::uint32_t>(held), file->data_length);
         return nullptr;
     }
     const std::string_view part = part_field(*file);
@@ -248,10 +250,7 @@ status_t fpga_configure_worker(const void* source, std::int32_t* length) {
                 f |= STATUS_FILE_ERROR;
                 cut_short = true;
                 count = got;
-                note_file_problem("Configuration file \"%s\" ends after %lu of its %lu data bytes\n",
-                                  static_cast<const char*>(source),
-                                  static_cast<unsigned long>(sent + got),
-                                  static_cast<unsigned long>(total));
+                note_cut_short(static_cast<const char*>(source), sent + got, total);
             }
         } else {
             std::memcpy(config_block.data(), memory + sent, count);

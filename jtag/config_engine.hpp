@@ -24,13 +24,17 @@ inline constexpr std::uint32_t START_POLL_MS = 10;
 inline constexpr std::uint32_t PROGRESS_MS = 100;
 
 // With a source, starts a configuration: a memory image (first byte 0xFF, with its length in
-// the length word) or a NUL-terminated file name. With a null source it only polls: the
-// finished result once, STATUS_BUSY while the worker runs. The configuration writes the
-// length word: bit 31 cleared when taken, the bytes still to send after every block.
+// the length word) or a NUL-terminated file name. A file is refused (STATUS_FILE_ERROR) before
+// the FPGA is touched when it cannot be opened, its header is bad, it holds less data than
+// the header says, or its part field names another part than the selected FPGA. With a null
+// source it only polls: the finished result once, STATUS_BUSY while the worker runs. The
+// configuration writes the length word: bit 31 cleared when taken, the bytes still to send
+// after every block.
 status_t fpga_configure(const void* source, std::int32_t* length);
 
 // Configures on the worker thread and prints "\rConfigration remain=%8ld" after the start,
-// every 100 ms while it runs and once at the end, then "\n". Returns the final status.
+// every 100 ms while it runs and once at the end, then "\n"; then, when a file failed, one
+// line that names it and says why. Returns the final status.
 status_t fpga_configure_with_progress(const void* source, std::int32_t length);
 
 // The body of a configuration, inline or on the worker thread.

@@ -211,8 +211,8 @@ const Scenario SCENARIOS[] = {
      "adapter=ready,configured=1",
      {"66M"},
      "",
-     CONFIGURED + "Can't open configuration file \"" + DESIGN +
-         "\": No such file or directory\n" + NOT_CONFIG_LINE,
+     CONFIGURED + "Can't open configuration file \"" + DESIGN + "\": No such file or directory\n" +
+         NOT_CONFIG_LINE,
      -1,
      {},
      NONE,
