@@ -2,41 +2,32 @@
 
 namespace oscset::sim {
 
-class FaultyUsb::Device final : public usb::UsbDevice {
+class FaultyUsb::Device final : public ForwardingDevice {
   public:
     Device(FaultyUsb& faults, std::unique_ptr<usb::UsbDevice> inner)
-        : faults_(faults), inner_(std::move(inner)) {}
+        : ForwardingDevice(std::move(inner)), faults_(faults) {}
 
-    bool vendor_request(std::uint8_t request, std::uint16_t value, std::uint16_t index,
-                        std::uint8_t data) override {
-        return inner_->vendor_request(request, value, index, data);
-    }
-    bool download(std::span<const std::uint8_t> image) override {
-        return inner_->download(image);
-    }
-    bool get_string(std::uint8_t index, std::uint16_t language,
-                    std::span<std::uint8_t, usb::STRING_ANSWER_SIZE> answer) override {
-        return inner_->get_string(index, language, answer);
-    }
     bool bulk_write(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t length,
                     std::uint32_t& transferred) override {
         transferred = 0;
-        return faults_.start_transfer(false) && inner_->bulk_write(pipe, data, length, transferred);
+        return faults_.start_transfer(false) &&
+               ForwardingDevice::bulk_write(pipe, data, length, transferred);
     }
     bool bulk_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
                    std::uint32_t& transferred) override {
         transferred = 0;
-        return faults_.start_transfer(true) && inner_->bulk_read(pipe, buffer, length, transferred);
+        return faults_.start_transfer(true) &&
+               ForwardingDevice::bulk_read(pipe, buffer, length, transferred);
     }
     bool poll_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
                    std::uint32_t& transferred) override {
         transferred = 0;
-        return faults_.start_transfer(true) && inner_->poll_read(pipe, buffer, length, transferred);
+        return faults_.start_transfer(true) &&
+               ForwardingDevice::poll_read(pipe, buffer, length, transferred);
     }
 
   private:
     FaultyUsb& faults_;
-    std::unique_ptr<usb::UsbDevice> inner_;
 };
 
 FaultyUsb::FaultyUsb(UnpluggableAdapter& adapter, UsbFaults faults)

@@ -24,6 +24,39 @@ struct UsbFaults {
     bool stale = false;
 };
 
+// Passes every call on to another handle; a fault overrides the calls it changes.
+class ForwardingDevice : public usb::UsbDevice {
+  public:
+    explicit ForwardingDevice(std::unique_ptr<usb::UsbDevice> inner) : inner_(std::move(inner)) {}
+
+    bool vendor_request(std::uint8_t request, std::uint16_t value, std::uint16_t index,
+                        std::uint8_t data) override {
+        return inner_->vendor_request(request, value, index, data);
+    }
+    bool download(std::span<const std::uint8_t> image) override {
+        return inner_->download(image);
+    }
+    bool get_string(std::uint8_t index, std::uint16_t language,
+                    std::span<std::uint8_t, usb::STRING_ANSWER_SIZE> answer) override {
+        return inner_->get_string(index, language, answer);
+    }
+    bool bulk_write(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t length,
+                    std::uint32_t& transferred) override {
+        return inner_->bulk_write(pipe, data, length, transferred);
+    }
+    bool bulk_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        return inner_->bulk_read(pipe, buffer, length, transferred);
+    }
+    bool poll_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        return inner_->poll_read(pipe, buffer, length, transferred);
+    }
+
+  private:
+    std::unique_ptr<usb::UsbDevice> inner_;
+};
+
 // An adapter that can be pulled off the bus.
 class UnpluggableAdapter : public usb::UsbBackend {
   public:
