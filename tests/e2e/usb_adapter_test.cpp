@@ -207,6 +207,11 @@ bool keeps_the_rule(const FaultSweep& c, Rig& rig, const ProgramRun& run) {
 class FaultSweepTest : public ::testing::TestWithParam<FaultSweep> {};
 
 TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
+#ifdef _WIN32
+    // The same code on every platform; under the Windows emulator the sweep's thousand runs
+    // would use up the whole test program's time.
+    GTEST_SKIP() << "the sweep runs in the native builds";
+#endif
     const FaultSweep& c = GetParam();
     const std::uint32_t transfers = transfers_of_a_clean_run(c);
     ASSERT_GT(transfers, 20u);
