@@ -35,13 +35,14 @@ class EzusbDriverDevice final : public UsbDevice {
         record[9] = data;
         std::uint32_t returned = 0;
         return calls_.control(handle_, IOCTL_EZUSB_VENDOR_REQUEST, record.data(), record.size(),
-                              nullptr, 0, returned);
+                              nullptr, 0, returned, DRIVER_CONTROL_TIMEOUT_MS);
     }
 
     bool download(std::span<const std::uint8_t> image) override {
         std::uint32_t returned = 0;
         return calls_.control(handle_, IOCTL_EZUSB_ANCHOR_DOWNLOAD, image.data(),
-                              static_cast<std::uint32_t>(image.size()), nullptr, 0, returned);
+                              static_cast<std::uint32_t>(image.size()), nullptr, 0, returned,
+                              DRIVER_CONTROL_TIMEOUT_MS);
     }
 
     bool get_string(std::uint8_t index, std::uint16_t language,
@@ -51,7 +52,8 @@ class EzusbDriverDevice final : public UsbDevice {
         put16(&record[2], language);
         std::uint32_t returned = 0;
         return calls_.control(handle_, IOCTL_EZUSB_GET_STRING, record.data(), record.size(),
-                              answer.data(), static_cast<std::uint32_t>(answer.size()), returned);
+                              answer.data(), static_cast<std::uint32_t>(answer.size()), returned,
+                              DRIVER_CONTROL_TIMEOUT_MS);
     }
 
     // Both bulk codes use direct I/O: the data travel in the output buffer either way.
@@ -60,18 +62,29 @@ class EzusbDriverDevice final : public UsbDevice {
         const auto record = pipe_record(pipe);
         transferred = 0;
         return calls_.control(handle_, IOCTL_EZUSB_BULK_WRITE, record.data(), record.size(),
-                              const_cast<std::uint8_t*>(data), length, transferred);
+                              const_cast<std::uint8_t*>(data), length, transferred,
+                              DRIVER_WRITE_TIMEOUT_MS);
     }
 
     bool bulk_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
                    std::uint32_t& transferred) override {
-        const auto record = pipe_record(pipe);
-        transferred = 0;
-        return calls_.control(handle_, IOCTL_EZUSB_BULK_READ, record.data(), record.size(), buffer,
-                              length, transferred);
+        return read(pipe, buffer, length, transferred, DRIVER_READ_TIMEOUT_MS);
+    }
+
+    bool poll_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        return read(pipe, buffer, length, transferred, POLL_READ_MS);
     }
 
   private:
+    bool read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+              std::uint32_t& transferred, std::uint32_t timeout_ms) {
+        const auto record = pipe_record(pipe);
+        transferred = 0;
+        return calls_.control(handle_, IOCTL_EZUSB_BULK_READ, record.data(), record.size(), buffer,
+                              length, transferred, timeout_ms);
+    }
+
     DriverCalls& calls_;
     void* handle_;
 };

@@ -17,15 +17,23 @@ inline constexpr std::uint32_t IOCTL_EZUSB_BULK_READ = 0x22204E;
 inline constexpr std::size_t VENDOR_REQUEST_RECORD_SIZE = 10;
 inline constexpr std::size_t STRING_REQUEST_RECORD_SIZE = 4;
 inline constexpr std::size_t PIPE_RECORD_SIZE = 4;
+// Every call is bounded. A bulk read outlasts the reader's hand-over wait, so that an
+// exchange reports a missing answer before the read itself gives up.
+inline constexpr std::uint32_t DRIVER_CONTROL_TIMEOUT_MS = 5000;
+inline constexpr std::uint32_t DRIVER_WRITE_TIMEOUT_MS = 5000;
+inline constexpr std::uint32_t DRIVER_READ_TIMEOUT_MS = 6000;
 
-// The operating-system calls: CreateFileA (write access, write sharing, open-existing, no
-// attributes, no overlapped I/O), DeviceIoControl (synchronous) and CloseHandle. A handle is
-// an opaque value; `invalid` is what a failed open returns.
+// The operating-system calls: CreateFileA (write access, write sharing, open-existing,
+// overlapped I/O), DeviceIoControl and CloseHandle. A handle is an opaque value; `invalid` is
+// what a failed open returns.
 class DriverCalls {
   public:
     virtual void* open(const char* path) = 0;
+    // One control call, waited for at most `timeout_ms`; a call still pending then is
+    // cancelled (or, if the driver cannot cancel it, left to the process's exit) and fails.
     virtual bool control(void* handle, std::uint32_t code, const void* in, std::uint32_t in_size,
-                         void* out, std::uint32_t out_size, std::uint32_t& returned) = 0;
+                         void* out, std::uint32_t out_size, std::uint32_t& returned,
+                         std::uint32_t timeout_ms) = 0;
     virtual void close(void* handle) = 0;
     virtual void* invalid() const = 0;
 

@@ -7,6 +7,7 @@
 #include "cables/cable.hpp"
 #include "cables/parallel/xpar.hpp"
 #include "cables/usb/usb_cable.hpp"
+#include "cables/usb/usb_device.hpp"
 #include "frontend/driver.hpp"
 #include "platform/console.hpp"
 #include "sim/app/board_description.hpp"
@@ -79,15 +80,19 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
         used.adapter = sim::AdapterKind::emulated;
     }
     hardware_ = std::make_unique<sim::SimHardware>(used, options);
-    if (path == CablePath::emulated_adapter && description.adapter == sim::AdapterKind::ready) {
-        // "Already running": the firmware was loaded by an earlier run of the program.
+    if (path == CablePath::emulated_adapter && description.adapter == sim::AdapterKind::ready &&
+        !description.faults.stale) {
+        // "Already running": the firmware was loaded by an earlier run of the program, which
+        // met no faults.
+        usb::set_usb_backend(hardware_->emulated_adapter());
         platform::ConsoleCapture quiet;
         if (cable::cable_open(cable::CABLE_FIRST_USB) != STATUS_OK) {
             ADD_FAILURE() << "the emulated adapter did not boot: " << quiet.text();
         }
         cable::cable_close();
-        time_.clear();  // the boot's waits belong to that earlier run
+        usb::set_usb_backend(hardware_->usb());
     }
+    time_.clear();  // the waits of an earlier run's boot are not this run's
     cable::Cable* inner = &usb::usb_cable();
     if (path == CablePath::direct) {
         direct_ = std::make_unique<sim::DirectCable>(board());

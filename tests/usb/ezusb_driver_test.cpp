@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cables/usb/ezusb_driver.hpp"
+#include "cables/usb/usb_pipes.hpp"
 
 namespace oscset::usb {
 namespace {
@@ -18,6 +19,7 @@ class RecordingCalls final : public DriverCalls {
         std::uint32_t code;
         bytes in;
         std::uint32_t out_size;
+        std::uint32_t timeout_ms;
     };
 
     void* open(const char* path) override {
@@ -25,9 +27,10 @@ class RecordingCalls final : public DriverCalls {
         return present ? &handle : invalid();
     }
     bool control(void*, std::uint32_t code, const void* in, std::uint32_t in_size, void* out,
-                 std::uint32_t out_size, std::uint32_t& returned) override {
+                 std::uint32_t out_size, std::uint32_t& returned,
+                 std::uint32_t timeout_ms) override {
         const auto* p = static_cast<const std::uint8_t*>(in);
-        calls.push_back({code, bytes(p, p + in_size), out_size});
+        calls.push_back({code, bytes(p, p + in_size), out_size, timeout_ms});
         if (code == IOCTL_EZUSB_BULK_READ) {
             static_cast<std::uint8_t*>(out)[0] = 0x5A;
         }
@@ -75,8 +78,9 @@ TEST(EzusbDriver, BuildsEachRecordAtItsOffsets) {
     std::uint8_t in[8] = {};
     ASSERT_TRUE(device->bulk_read(5, in, 8, moved));
     EXPECT_EQ(in[0], 0x5A);
+    ASSERT_TRUE(device->poll_read(5, in, 8, moved));
 
-    ASSERT_EQ(calls.calls.size(), 6u);
+    ASSERT_EQ(calls.calls.size(), 7u);
     EXPECT_EQ(calls.calls[0].code, 0x222014u);
     EXPECT_EQ(calls.calls[0].in,
               (bytes{0xA0, 0x00, 0x92, 0x7F, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01}));
@@ -94,6 +98,16 @@ TEST(EzusbDriver, BuildsEachRecordAtItsOffsets) {
     EXPECT_EQ(calls.calls[5].code, 0x22204Eu);
     EXPECT_EQ(calls.calls[5].in, (bytes{0x05, 0x00, 0x00, 0x00}));
     EXPECT_EQ(calls.calls[5].out_size, 8u);
+    EXPECT_EQ(calls.calls[6].code, 0x22204Eu);
+
+    // Every wait on the driver is bounded. A read outlasts the exchange's wait for it, so
+    // that the exchange, not the read, reports a missing answer; the open's look for
+    // answers left by an earlier run waits only briefly.
+    for (const auto& call : calls.calls) {
+        EXPECT_LE(call.timeout_ms, DRIVER_READ_TIMEOUT_MS) << std::hex << call.code;
+    }
+    EXPECT_GT(calls.calls[5].timeout_ms, USB_READ_WAIT_MS);
+    EXPECT_EQ(calls.calls[6].timeout_ms, POLL_READ_MS);
 }
 
 }  // namespace
