@@ -38,6 +38,11 @@ std::uint32_t window_at(std::uint32_t address) {
 status_t shift_packet(std::uint32_t length, bool reply) {
     // The extra bits that follow a packet are zeros.
     std::fill(transmit.begin() + length, transmit.begin() + length + EXTRA_ROOM, 0);
+    if (reply) {
+        // A failed read leaves the cable's TDO bytes as they were, and the TAP layer reverses
+        // them in place: the last answer would come back, 3 turning into 0xC0 and back.
+        std::fill(receive.begin(), receive.begin() + length + EXTRA_ROOM, 0);
+    }
     std::uint32_t word = length;
     return user_transfer(USER1, transmit.data(), reply ? receive.data() : nullptr, &word);
 }

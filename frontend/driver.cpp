@@ -13,29 +13,38 @@ using platform::console_printf;
 enum class line_read { text, end_of_input, too_long };
 
 // One line from `input` into `buffer`, without its newline (nor a carriage return before
-// it, which a line from a Windows editor carries). A line longer than the buffer holds is
-// read to its end and refused as a whole, so that its tail is never taken as the next line.
+// it, which a line from a Windows editor carries, and which must not count against the
+// buffer). A line longer than the buffer holds is read to its end and refused as a whole, so
+// that its tail is never taken as the next line.
 line_read read_line(std::FILE* input, char (&buffer)[LINE_BUFFER_SIZE]) {
     std::size_t length = 0;
     bool any = false;
     bool overflow = false;
+    bool pending_cr = false;
+    const auto store = [&](char c) {
+        if (length < LINE_BUFFER_SIZE - 1) {
+            buffer[length++] = c;
+        } else {
+            overflow = true;
+        }
+    };
     int c;
     while ((c = std::getc(input)) != EOF) {
         any = true;
         if (c == '\n') {
+            pending_cr = false;
             break;
         }
-        if (length < LINE_BUFFER_SIZE - 1) {
-            buffer[length++] = static_cast<char>(c);
-        } else {
-            overflow = true;
+        if (pending_cr) {
+            store('\r');
+        }
+        pending_cr = c == '\r';
+        if (!pending_cr) {
+            store(static_cast<char>(c));
         }
     }
     if (!any) {
         return line_read::end_of_input;
-    }
-    if (!overflow && length > 0 && buffer[length - 1] == '\r') {
-        --length;
     }
     buffer[length] = '\0';
     return overflow ? line_read::too_long : line_read::text;

@@ -6,11 +6,18 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+
 #include <array>
 #include <charconv>
 #include <fstream>
 #include <string>
 #include <system_error>
+
+#include "platform/time.hpp"
 
 namespace oscset::parallel {
 namespace {
@@ -45,7 +52,48 @@ std::optional<std::uint32_t> read_base(const std::filesystem::path& file) {
     return base;
 }
 
+// The signal that cuts a claim short: its handler does nothing, and without SA_RESTART the
+// interrupted call returns EINTR.
+int claim_alarm_signal() {
+    static const int signal = [] {
+        const int number = SIGRTMIN;
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        sigaction(number, &action, nullptr);
+        return number;
+    }();
+    return signal;
+}
+
+// Runs `call` on this thread with a timer that interrupts it after `limit`, and again every
+// `limit` after that, in case the first signal came before the call began to wait.
+int call_within(std::chrono::microseconds limit, const ClaimCall& call, int fd) {
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = claim_alarm_signal();
+    event._sigev_un._tid = gettid();
+    timer_t timer{};
+    if (timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) {
+        return -1;  // unbounded is not an option
+    }
+    const auto us = std::max<long long>(limit.count(), 1);
+    const timespec period{static_cast<time_t>(us / 1'000'000),
+                          static_cast<long>(us % 1'000'000) * 1000};
+    const itimerspec arm{period, period};
+    timer_settime(timer, 0, &arm, nullptr);
+    const int result = call(fd);
+    const int error = errno;
+    timer_delete(timer);
+    errno = error;
+    return result;
+}
+
 }  // namespace
+
+int ppdev_claim(int fd) {
+    return ioctl(fd, PPCLAIM);
+}
 
 std::optional<std::filesystem::path> find_parport_device(const std::filesystem::path& sysctl_dir,
                                                          const std::filesystem::path& device_dir,
@@ -67,8 +115,11 @@ std::optional<std::filesystem::path> find_parport_device(const std::filesystem::
     return std::nullopt;
 }
 
-PpdevPort::PpdevPort(std::filesystem::path sysctl_dir, std::filesystem::path device_dir)
-    : sysctl_dir_(std::move(sysctl_dir)), device_dir_(std::move(device_dir)) {}
+PpdevPort::PpdevPort(std::filesystem::path sysctl_dir, std::filesystem::path device_dir,
+                     ClaimCall claim)
+    : sysctl_dir_(std::move(sysctl_dir)),
+      device_dir_(std::move(device_dir)),
+      claim_(std::move(claim)) {}
 
 PpdevPort::~PpdevPort() {
     release();
@@ -95,7 +146,7 @@ bool PpdevPort::acquire(std::uint16_t base) {
     if (fd < 0) {
         return false;
     }
-    if (ioctl(fd, PPCLAIM) != 0) {
+    if (call_within(platform::wait_limit(CLAIM_TIMEOUT_MS), claim_, fd) != 0) {
         ::close(fd);
         return false;
     }

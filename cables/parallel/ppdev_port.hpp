@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 #include "cables/parallel/port_io.hpp"
@@ -12,6 +13,13 @@ namespace oscset::parallel {
 
 inline constexpr const char* PARPORT_SYSCTL_DIR = "/proc/sys/dev/parport";
 inline constexpr const char* DEVICE_DIR = "/dev";
+// PPCLAIM waits in the kernel while another holder (a printer driver, another program) has
+// the port; after this long the port counts as unavailable.
+inline constexpr std::uint32_t CLAIM_TIMEOUT_MS = 1000;
+
+// Claims the port of an open ppdev device: 0, or -1 with errno.
+using ClaimCall = std::function<int(int fd)>;
+int ppdev_claim(int fd);
 
 // The device node of the port whose base address is `base`: each port has a folder
 // parportN under `sysctl_dir` whose file base-addr starts with its base in decimal; the
@@ -23,12 +31,13 @@ std::optional<std::filesystem::path> find_parport_device(const std::filesystem::
 class PpdevPort final : public PortIo {
   public:
     explicit PpdevPort(std::filesystem::path sysctl_dir = PARPORT_SYSCTL_DIR,
-                       std::filesystem::path device_dir = DEVICE_DIR);
+                       std::filesystem::path device_dir = DEVICE_DIR, ClaimCall claim = ppdev_claim);
     ~PpdevPort();  // releases the port and closes the device
     PpdevPort(const PpdevPort&) = delete;
     PpdevPort& operator=(const PpdevPort&) = delete;
 
-    // Opens and claims the device of `base` and drives the data lines. The claim is kept
+    // Opens and claims the device of `base` and drives the data lines; a claim that waits
+    // longer than CLAIM_TIMEOUT_MS is given up. The claim is kept
     // until another base is asked for or the object ends, so access outlives a cable close.
     bool acquire(std::uint16_t base) override;
     void write(std::uint16_t address, std::uint8_t value) override;
@@ -39,6 +48,7 @@ class PpdevPort final : public PortIo {
 
     std::filesystem::path sysctl_dir_;
     std::filesystem::path device_dir_;
+    ClaimCall claim_;
     int fd_ = -1;
     std::uint16_t base_ = 0;
 };

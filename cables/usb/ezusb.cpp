@@ -17,6 +17,10 @@ constexpr std::uint8_t PRODUCT_STRING = 2;
 constexpr std::uint32_t ABSENT_SLEEP_MS = 50;      // between opens while the adapter is away
 constexpr std::uint32_t RECONNECT_SLEEP_MS = 500;  // after the first open following a boot
 constexpr std::uint32_t RESTART_SLEEP_MS = 1500;   // the firmware's disconnect time
+// Answers an interrupted exchange can leave: a whole chunk and what the firmware still
+// makes of the bytes it had taken. Polled in reads of several packets each.
+constexpr std::uint32_t DRAIN_READ_BYTES = 4096;
+constexpr int DRAIN_READS = 2 * USB_CHUNK / DRAIN_READ_BYTES;
 
 bool cpu_control(UsbDevice& control, std::uint8_t data) {
     return control.vendor_request(EZUSB_LOAD_REQUEST, EZUSB_CPUCS, 0, data);
@@ -34,6 +38,18 @@ bool identifies(UsbDevice& control, const char* manufacturer, const char* produc
 bool load_firmware(UsbDevice& control, std::span<const std::uint8_t> image) {
     return ezusb_cpu_halt(control) == 0 && ezusb_download(control, image) == 0 &&
            ezusb_cpu_run(control) == 0;
+}
+
+// A run that ended in the middle of an exchange leaves its answers in the adapter; the
+// reader's first read would meet them (as an overflow, or as the wrong answer).
+void drain_answers(UsbDevice& read) {
+    std::array<std::uint8_t, DRAIN_READ_BYTES> dropped{};
+    for (int i = 0; i < DRAIN_READS; ++i) {
+        std::uint32_t got = 0;
+        if (!read.poll_read(PIPE_ANSWER, dropped.data(), DRAIN_READ_BYTES, got) || got == 0) {
+            return;
+        }
+    }
 }
 
 void wait_absent() {
@@ -129,6 +145,7 @@ std::int32_t ezusb_boot(int index, std::span<const std::uint8_t> image, const ch
                 wait_absent();
                 continue;
             }
+            drain_answers(*read);
             if (usb_reader_start() != 0) {
                 ezusb_close_device(read);
                 ezusb_close_device(control);

@@ -160,6 +160,11 @@ class LibusbDevice final : public UsbDevice {
         return transfer(pipe, true, buffer, length, transferred, READ_TIMEOUT_MS);
     }
 
+    bool poll_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        return transfer(pipe, true, buffer, length, transferred, POLL_READ_MS);
+    }
+
   private:
     bool ram_request(std::uint8_t type, std::size_t address, std::uint8_t* data,
                      std::size_t length) {

@@ -10,6 +10,8 @@
 namespace oscset::usb {
 
 inline constexpr std::size_t STRING_ANSWER_SIZE = 130;
+// How long a poll_read waits for data: what an adapter holds is there at once.
+inline constexpr std::uint32_t POLL_READ_MS = 20;
 
 // One open handle to an adapter. The cable keeps two to the same adapter (control and read);
 // a bulk read on one may be outstanding while the other writes. Every call is synchronous
@@ -34,6 +36,16 @@ class UsbDevice {
                             std::uint32_t& transferred) = 0;
     virtual bool bulk_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
                            std::uint32_t& transferred) = 0;
+    // A bulk read that waits at most POLL_READ_MS: for emptying a pipe of what an earlier
+    // run left. False when nothing came, or when the backend cannot read that way.
+    virtual bool poll_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                           std::uint32_t& transferred) {
+        (void)pipe;
+        (void)buffer;
+        (void)length;
+        transferred = 0;
+        return false;
+    }
 };
 
 class UsbBackend {

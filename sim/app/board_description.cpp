@@ -31,6 +31,30 @@ bool parse_flag(std::string_view value, bool& flag) {
     return true;
 }
 
+bool parse_count(std::string_view value, std::uint32_t& count) {
+    const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
+    return ec == std::errc() && end == value.data() + value.size();
+}
+
+bool parse_fault(std::string_view key, std::string_view value, UsbFaults& faults,
+                 std::string& error) {
+    std::uint32_t count = 0;
+    if (key == "stale") {
+        if (!parse_flag(value, faults.stale)) {
+            error = "stale= takes 0 or 1";
+            return false;
+        }
+        return true;
+    }
+    if (!parse_count(value, count)) {
+        error = std::string(key) + (key == "unplug" ? "= takes a number of bulk transfers from 0"
+                                                    : "= takes a number of bulk reads from 0");
+        return false;
+    }
+    (key == "fail_reads" ? faults.fail_reads : faults.unplug) = count;
+    return true;
+}
+
 bool parse_item(std::string_view key, std::string_view value, SimDescription& out,
                 std::string& error) {
     if (key == "chain") {
@@ -73,14 +97,16 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
         }
         return true;
     }
+    if (key == "fail_reads" || key == "unplug" || key == "stale") {
+        return parse_fault(key, value, out.faults, error);
+    }
     if (key == "lock") {
         if (value == "never") {
             out.board.lock_after_reads.reset();
             return true;
         }
         std::uint32_t reads = 0;
-        const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), reads);
-        if (ec != std::errc() || end != value.data() + value.size() || reads == 0) {
+        if (!parse_count(value, reads) || reads == 0) {
             error = "lock= takes a number of status reads from 1, or never";
             return false;
         }

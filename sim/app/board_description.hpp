@@ -10,10 +10,15 @@
 //   lock=<reads>|never            the synthesiser's status read that first shows lock
 //                                 (default 1)
 //   power=1|0                     the target's supply (default 1)
+//   fail_reads=<N>                the adapter answers its first N bulk reads, then every
+//                                 read fails
+//   unplug=<N>                    after N bulk transfers the adapter is gone
+//   stale=1|0                     the adapter holds an answer an interrupted run left unread
 
 #include <string>
 
 #include "sim/board/board.hpp"
+#include "sim/usb/faulty_usb.hpp"
 #include "sim/usb/sim_adapter.hpp"
 
 namespace oscset::sim {
@@ -23,6 +28,7 @@ enum class AdapterKind { fresh, ready, absent, emulated };
 struct SimDescription {
     BoardConfig board;
     AdapterKind adapter = AdapterKind::fresh;
+    UsbFaults faults;
 };
 
 // Fills `out` from the text (null or empty: every default). False with a message in `error`

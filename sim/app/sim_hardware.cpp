@@ -2,12 +2,30 @@
 
 #include "cables/cable.hpp"
 #include "cables/parallel/port_io.hpp"
+#include "cables/usb/usb_cable.hpp"
 #include "cables/usb/usb_device.hpp"
+#include "cables/usb/usb_pipes.hpp"
 #include "jtag/background.hpp"
 #include "jtag/chain.hpp"
 #include "jtag/tap.hpp"
+#include "platform/console.hpp"
 
 namespace oscset::sim {
+namespace {
+
+// The emulated adapter as a run interrupted in the middle of an exchange leaves it: running
+// the firmware, with the answers to a two-byte command unread on its IN endpoint.
+void leave_stale_answer(EmulatedAdapter& adapter) {
+    usb::set_usb_backend(&adapter);
+    platform::ConsoleCapture quiet;
+    if (usb::usb_cable_open(0, 0, nullptr) == 0) {
+        const std::uint8_t probes[2] = {usb::MODE_TMS_HIGH, usb::MODE_TMS_HIGH};
+        usb::usb_bulk_write(usb::PIPE_COMMAND, probes, sizeof probes);
+    }
+    usb::usb_cable_close();
+}
+
+}  // namespace
 
 void reset_program_state() {
     cable::cable_close();
@@ -19,9 +37,13 @@ void reset_program_state() {
 SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions options)
     : board_(std::make_unique<Board>(description.board)) {
     reset_program_state();
+    UnpluggableAdapter* adapter = nullptr;
     if (description.adapter == AdapterKind::emulated) {
         emulated_ = std::make_unique<EmulatedAdapter>(*board_);
-        usb::set_usb_backend(emulated_.get());
+        if (description.faults.stale) {
+            leave_stale_answer(*emulated_);
+        }
+        adapter = emulated_.get();
     } else if (description.adapter != AdapterKind::absent) {
         SimAdapterConfig config = options.adapter;
         config.mode = description.adapter == AdapterKind::ready ? SimAdapterMode::running
@@ -29,11 +51,14 @@ SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions o
         if (options.adapter.mode != SimAdapterMode::fresh) {
             config.mode = options.adapter.mode;  // a test's own fault wins
         }
+        config.stale_answer = config.stale_answer || description.faults.stale;
         adapter_ = std::make_unique<SimAdapter>(*board_, config);
-        usb::set_usb_backend(adapter_.get());
-    } else {
-        usb::set_usb_backend(nullptr);
+        adapter = adapter_.get();
     }
+    if (adapter != nullptr) {
+        usb_ = std::make_unique<FaultyUsb>(*adapter, description.faults);
+    }
+    usb::set_usb_backend(usb_.get());
     if (options.printer_port) {
         printer_port_ = std::make_unique<SimPrinterPort>(*board_);
     }

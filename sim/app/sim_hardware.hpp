@@ -29,12 +29,15 @@ class SimHardware {
     Board& board() { return *board_; }
     SimAdapter* adapter() { return adapter_.get(); }  // null when absent or emulated
     EmulatedAdapter* emulated_adapter() { return emulated_.get(); }
+    // What the host reaches: the adapter behind the description's faults; null when absent.
+    FaultyUsb* usb() { return usb_.get(); }
     SimPrinterPort* printer_port() { return printer_port_.get(); }
 
   private:
     std::unique_ptr<Board> board_;
     std::unique_ptr<SimAdapter> adapter_;
     std::unique_ptr<EmulatedAdapter> emulated_;
+    std::unique_ptr<FaultyUsb> usb_;
     std::unique_ptr<SimPrinterPort> printer_port_;
 };
 

@@ -139,7 +139,7 @@ class EmulatedAdapter::Shared {
     Shared(JtagPort& port, Options o) : wiring(port), chip(&wiring), options(o) {}
 
     bool usable(std::uint32_t connection) const {
-        return chip.connected() && enumerated && enumerated_connection == connection &&
+        return !unplugged && chip.connected() && enumerated && enumerated_connection == connection &&
                chip.connection() == connection;
     }
 
@@ -198,6 +198,12 @@ class EmulatedAdapter::Shared {
     // thread posts a transfer, and the chip runs at its own pace meanwhile.
     template <class Done>
     bool wait(std::unique_lock<std::mutex>& lock, std::uint32_t connection, Done done) {
+        return wait(lock, connection, done, options.call_budget_cycles,
+                    options.idle_wait_limit_ms);
+    }
+    template <class Done>
+    bool wait(std::unique_lock<std::mutex>& lock, std::uint32_t connection, Done done,
+              std::uint64_t budget_cycles, std::uint32_t idle_limit_ms) {
         const std::uint64_t start = chip.now();
         std::uint32_t idle_ms = 0;
         for (;;) {
@@ -205,10 +211,10 @@ class EmulatedAdapter::Shared {
                 return true;
             if (!usable(connection))
                 return false;
-            if (chip.now() - start >= options.call_budget_cycles)
+            if (chip.now() - start >= budget_cycles)
                 return false;
             if (quiet()) {
-                if (idle_ms >= options.idle_wait_limit_ms)
+                if (idle_ms >= idle_limit_ms)
                     return false;
                 activity.reset();
                 lock.unlock();
@@ -235,6 +241,7 @@ class EmulatedAdapter::Shared {
     std::mutex mutex;
     platform::ManualResetEvent activity;
     bool enumerated = false;
+    bool unplugged = false;
     std::uint32_t enumerated_connection = 0;
     std::uint32_t enumerations = 0;
     std::vector<std::uint8_t> pipes;  // endpoint address by pipe number
@@ -520,6 +527,20 @@ class EmulatedAdapterDevice : public usb::UsbDevice {
 
     bool bulk_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
                    std::uint32_t& transferred) override {
+        return read(pipe, buffer, length, transferred, s_->options.call_budget_cycles,
+                    s_->options.idle_wait_limit_ms);
+    }
+
+    bool poll_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        return read(pipe, buffer, length, transferred,
+                    usb::POLL_READ_MS * (EmulatedAdapter::CYCLES_PER_SECOND / 1000),
+                    usb::POLL_READ_MS);
+    }
+
+  private:
+    bool read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+              std::uint32_t& transferred, std::uint64_t budget_cycles, std::uint32_t idle_limit_ms) {
         transferred = 0;
         std::unique_lock lock(s_->mutex);
         const int ep = endpoint(pipe, true);
@@ -532,14 +553,15 @@ class EmulatedAdapterDevice : public usb::UsbDevice {
             return false;
         r = PostedRead{buffer, length, 0, s_->next_id++, true, false, false};
         s_->activity.set();
-        const bool finished = s_->wait(lock, connection_, [&r] { return r.failed || r.complete; });
+        const bool finished = s_->wait(
+            lock, connection_, [&r] { return r.failed || r.complete; }, budget_cycles,
+            idle_limit_ms);
         transferred = r.got;
         const bool ok = finished && !r.failed;
         r.active = false;
         return ok;
     }
 
-  private:
     // The endpoint behind a pipe of this connection in the given direction, or -1.
     int endpoint(std::uint32_t pipe, bool in) const {
         if (!s_->usable(connection_) || pipe >= s_->pipes.size())
@@ -568,6 +590,8 @@ std::unique_ptr<usb::UsbDevice> EmulatedAdapter::open(int index) {
         return nullptr;
     std::unique_lock lock(shared_->mutex);
     Shared& s = *shared_;
+    if (s.unplugged)
+        return nullptr;
     if (!s.chip.connected()) {
         const std::uint64_t step = s.options.absent_step_ms * (CYCLES_PER_SECOND / 1000);
         s.run_for(step, [&s] { return s.chip.connected(); });
@@ -580,6 +604,12 @@ std::unique_ptr<usb::UsbDevice> EmulatedAdapter::open(int index) {
             return nullptr;
     }
     return std::make_unique<EmulatedAdapterDevice>(shared_, s.chip.connection());
+}
+
+void EmulatedAdapter::unplug() {
+    std::lock_guard lock(shared_->mutex);
+    shared_->unplugged = true;
+    shared_->activity.set();  // a call waiting for the chip looks again, and fails
 }
 
 std::uint64_t EmulatedAdapter::cycles() const {
@@ -599,7 +629,7 @@ bool EmulatedAdapter::present() const {
 
 std::uint32_t EmulatedAdapter::connection() const {
     std::lock_guard lock(shared_->mutex);
-    return shared_->chip.connected() ? shared_->chip.connection() + 1 : 0;
+    return !shared_->unplugged && shared_->chip.connected() ? shared_->chip.connection() + 1 : 0;
 }
 
 void EmulatedAdapter::advance(std::uint64_t cycles) {

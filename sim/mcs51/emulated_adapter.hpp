@@ -22,10 +22,11 @@
 #include "cables/usb/usb_device.hpp"
 #include "sim/board/jtag_port.hpp"
 #include "sim/mcs51/ezusb.hpp"
+#include "sim/usb/faulty_usb.hpp"
 
 namespace oscset::sim {
 
-class EmulatedAdapter : public usb::UsbBackend {
+class EmulatedAdapter : public UnpluggableAdapter {
   public:
     static constexpr std::uint64_t CYCLES_PER_SECOND = 6'000'000;  // 24 MHz, 4 clocks a cycle
 
@@ -51,6 +52,7 @@ class EmulatedAdapter : public usb::UsbBackend {
     // enumerates it (descriptors, configuration) before handing out a handle. Handles fail
     // every call once the adapter has left the bus.
     std::unique_ptr<usb::UsbDevice> open(int index) override;
+    void unplug() override;
 
     // Views for tests and benchmarks.
     std::uint64_t cycles() const;        // emulated machine cycles since power-on

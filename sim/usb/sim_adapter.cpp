@@ -24,6 +24,9 @@ constexpr std::uint32_t PIPE_ANSWER = 5;
 constexpr std::size_t ANSWER_CAPACITY = 0x10000;
 // How long a bulk read waits for an answer before the (simulated) host gives up.
 constexpr std::uint32_t READ_TIMEOUT_MS = 6000;
+// What an interrupted exchange left: the answers to two probe bytes, in one packet.
+constexpr std::uint8_t STALE_ANSWER = 0x0E;
+constexpr std::size_t STALE_PACKET = 2;
 
 // Port C bits as the firmware reads them back.
 constexpr std::uint8_t PC_TDO = 0x01;
@@ -42,7 +45,13 @@ constexpr std::string_view STRINGS[] = {"", "USB_SPI", "V010"};
 struct SimAdapter::State {
     State(JtagPort& p, SimAdapterConfig c) : port(p), config(c) {
         answers.resize(ANSWER_CAPACITY);
-        running = c.mode == SimAdapterMode::running || c.mode == SimAdapterMode::fails_bulk_read;
+        running = c.mode == SimAdapterMode::running || c.stale_answer;
+        if (c.stale_answer) {
+            for (std::size_t i = 0; i < STALE_PACKET; ++i) {
+                push_answer(STALE_ANSWER);
+            }
+            stale_bytes = STALE_PACKET;
+        }
     }
 
     JtagPort& port;
@@ -58,7 +67,9 @@ struct SimAdapter::State {
     std::vector<std::uint8_t> answers;
     std::size_t answer_head = 0;
     std::size_t answer_count = 0;
-    std::uint32_t reads_served = 0;
+    // Answers at the head that form one packet of their own: a read shorter than it fails.
+    std::size_t stale_bytes = 0;
+    bool unplugged = false;
     int live_handles = 0;
     SimAdapterCounts counts;
 
@@ -109,7 +120,21 @@ struct SimAdapter::State {
         offline_left =
             config.mode == SimAdapterMode::never_returns ? INT_MAX : config.offline_opens;
         answer_head = answer_count = 0;
+        stale_bytes = 0;
         answered.notify_all();
+    }
+
+    // Takes `n` answers from the head into `buffer`.
+    void take_answers(std::uint8_t* buffer, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (buffer != nullptr) {
+                buffer[i] = answers[answer_head];
+            }
+            answer_head = (answer_head + 1) % answers.size();
+        }
+        answer_count -= n;
+        stale_bytes -= std::min(stale_bytes, n);
+        counts.bytes_read += n;
     }
 };
 
@@ -211,35 +236,43 @@ class SimDevice final : public usb::UsbDevice {
 
     bool bulk_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
                    std::uint32_t& transferred) override {
+        return read(pipe, buffer, length, transferred, READ_TIMEOUT_MS);
+    }
+
+    bool poll_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        return read(pipe, buffer, length, transferred, usb::POLL_READ_MS);
+    }
+
+  private:
+    bool read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+              std::uint32_t& transferred, std::uint32_t timeout_ms) {
         transferred = 0;
         std::unique_lock lock(state_->mutex);
         ++state_->counts.read_calls;
         if (!firmware_ready() || pipe != PIPE_ANSWER) {
             return false;
         }
-        if (state_->config.mode == SimAdapterMode::fails_bulk_read &&
-            state_->reads_served >= state_->config.reads_before_failure) {
-            return false;
-        }
-        ++state_->reads_served;
-        state_->answered.wait_for(lock, platform::wait_limit(READ_TIMEOUT_MS),
+        state_->answered.wait_for(lock, platform::wait_limit(timeout_ms),
                                   [this] { return state_->answer_count > 0 || !on_bus(); });
         if (!firmware_ready() || state_->answer_count == 0) {
             return false;  // timed out, or the adapter went away
         }
+        if (state_->stale_bytes > 0) {
+            // A packet longer than the read: the host reports an overflow, the packet is lost.
+            const std::size_t packet = state_->stale_bytes;
+            const bool fits = packet <= length;
+            state_->take_answers(fits ? buffer : nullptr, packet);
+            transferred = fits ? static_cast<std::uint32_t>(packet) : 0;
+            return fits;  // a short packet ends the read
+        }
         const auto n =
             static_cast<std::uint32_t>(std::min<std::size_t>(length, state_->answer_count));
-        for (std::uint32_t i = 0; i < n; ++i) {
-            buffer[i] = state_->answers[state_->answer_head];
-            state_->answer_head = (state_->answer_head + 1) % state_->answers.size();
-        }
-        state_->answer_count -= n;
-        state_->counts.bytes_read += n;
+        state_->take_answers(buffer, n);
         transferred = n;
         return true;
     }
 
-  private:
     bool on_bus() const { return generation_ == state_->generation; }
     bool firmware_ready() const { return on_bus() && state_->running && !state_->halted; }
 
@@ -256,7 +289,7 @@ SimAdapter::~SimAdapter() = default;
 
 std::unique_ptr<usb::UsbDevice> SimAdapter::open(int index) {
     std::lock_guard lock(state_->mutex);
-    if (index != 0 || state_->config.mode == SimAdapterMode::absent) {
+    if (index != 0 || state_->config.mode == SimAdapterMode::absent || state_->unplugged) {
         ++state_->counts.missed_opens;
         return nullptr;
     }
@@ -269,6 +302,13 @@ std::unique_ptr<usb::UsbDevice> SimAdapter::open(int index) {
     }
     ++state_->counts.opens;
     return std::make_unique<SimDevice>(state_);
+}
+
+void SimAdapter::unplug() {
+    std::lock_guard lock(state_->mutex);
+    state_->unplugged = true;
+    ++state_->generation;  // every handle is now off the bus
+    state_->answered.notify_all();
 }
 
 bool SimAdapter::firmware_running() const {

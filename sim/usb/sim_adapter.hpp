@@ -9,6 +9,7 @@
 
 #include "cables/usb/usb_device.hpp"
 #include "sim/board/jtag_port.hpp"
+#include "sim/usb/faulty_usb.hpp"
 
 namespace oscset::sim {
 
@@ -18,13 +19,14 @@ enum class SimAdapterMode {
     fresh,             // a blank EZ-USB: takes halt, download and run, then comes back running
     refuses_download,  // a blank EZ-USB whose download fails
     never_returns,     // a blank EZ-USB that, once released, never comes back on the bus
-    fails_bulk_read,   // runs the firmware; every bulk read after the first N fails
 };
 
 struct SimAdapterConfig {
     SimAdapterMode mode = SimAdapterMode::fresh;
-    int offline_opens = 3;                   // opens that find nothing while it re-enumerates
-    std::uint32_t reads_before_failure = 0;  // N, for fails_bulk_read
+    int offline_opens = 3;  // opens that find nothing while it re-enumerates
+    // Runs the firmware (whatever the mode) and holds, unread, the one-packet answer to a
+    // two-byte command exchange that an earlier run left.
+    bool stale_answer = false;
 };
 
 struct SimAdapterCounts {
@@ -39,7 +41,7 @@ struct SimAdapterCounts {
     std::uint64_t clocks = 0;  // TCK rising edges made on the port
 };
 
-class SimAdapter final : public usb::UsbBackend {
+class SimAdapter final : public UnpluggableAdapter {
   public:
     // Adapter 0 only. The port must outlive every handle; it is called under the adapter's
     // lock, from whichever thread writes.
@@ -49,6 +51,7 @@ class SimAdapter final : public usb::UsbBackend {
     SimAdapter& operator=(const SimAdapter&) = delete;
 
     std::unique_ptr<usb::UsbDevice> open(int index) override;
+    void unplug() override;
 
     bool firmware_running() const;
     int open_handles() const;

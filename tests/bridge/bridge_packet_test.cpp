@@ -79,6 +79,12 @@ TEST_F(BridgePackets, AOneByteReadTakesReplyByteSix) {
     EXPECT_EQ(bridge_read(0, &status, 1), STATUS_OK);
     EXPECT_EQ(packets(), (std::vector<bytes>{{0x80, 0, 0, 0, 0x21, 0, 0}}));
     EXPECT_EQ(status, 0x03);
+    // Reads whose read-back fails never bring back the last answer, reversed or not.
+    cable.keeps_tdo = true;
+    for (int read = 0; read < 2; ++read) {
+        EXPECT_EQ(bridge_read(0, &status, 1), STATUS_OK);
+        EXPECT_EQ(status, 0x00) << "failed read " << read;
+    }
 }
 
 TEST_F(BridgePackets, WritePacketsHoldAtMost8059Bytes) {

@@ -5,6 +5,7 @@
 #include "cables/cable.hpp"
 #include "cables/parallel/xpar.hpp"
 #include "cables/usb/usb_cable.hpp"
+#include "cables/usb/usb_device.hpp"
 #include "frontend/driver.hpp"
 #include "platform/console.hpp"
 #include "sim/app/board_description.hpp"
@@ -89,15 +90,18 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
         used.adapter = sim::AdapterKind::emulated;
     }
     hardware_ = std::make_unique<sim::SimHardware>(used, options);
-    if (emulated && description.adapter == sim::AdapterKind::ready) {
-        // "Already running": the firmware was loaded by an earlier run of the program.
+    if (emulated && description.adapter == sim::AdapterKind::ready && !description.faults.stale) {
+        // "Already running": the firmware was loaded by an earlier run of the program, which
+        // met no faults.
+        usb::set_usb_backend(hardware_->emulated_adapter());
         platform::ConsoleCapture quiet;
         if (cable::cable_open(cable::CABLE_FIRST_USB) != STATUS_OK) {
             ADD_FAILURE() << "the emulated adapter did not boot: " << quiet.text();
         }
         cable::cable_close();
-        time_.clear();  // the boot's waits belong to that earlier run
+        usb::set_usb_backend(hardware_->usb());
     }
+    time_.clear();  // the waits of an earlier run's boot are not this run's
     cable::Cable* inner = &usb::usb_cable();
     if (path == CablePath::direct) {
         direct_ = std::make_unique<sim::DirectCable>(board());
@@ -110,9 +114,9 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
         path != CablePath::emulated_adapter) {
         bus_ = std::make_unique<mockdev::UsbBus>(&time_);
         if (emulated_adapter() != nullptr) {
-            bus_->plug(mockdev::emulated_adapter_function(*emulated_adapter()));
+            bus_->plug(mockdev::emulated_adapter_function(*emulated_adapter(), *hardware_->usb()));
         } else if (adapter() != nullptr) {
-            bus_->plug(mockdev::sim_adapter_function(*adapter()));
+            bus_->plug(mockdev::sim_adapter_function(*adapter(), *hardware_->usb()));
         }
         usb::set_usb_backend(&usb::libusb_backend());
     } else if (path_unavailable(path) == nullptr && path == CablePath::ppdev) {

@@ -75,6 +75,7 @@ class Rig {
     const std::vector<std::string>& events() { return board().events(); }
     sim::SimAdapter* adapter() { return hardware_->adapter(); }
     sim::EmulatedAdapter* emulated_adapter() { return hardware_->emulated_adapter(); }
+    sim::FaultyUsb* usb() { return hardware_->usb(); }
     sim::SimPrinterPort* printer_port() { return hardware_->printer_port(); }
     const ObservingCable& cable() const { return *observer_; }
     const platform::SimulatedTime& time() const { return time_; }

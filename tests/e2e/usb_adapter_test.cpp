@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/expected.hpp"
 #include "tests/e2e/rig.hpp"
@@ -24,8 +28,7 @@ struct AdapterCase {
     std::string output;
     int exit_code;
     std::uint32_t downloads;
-    std::uint32_t vendor_requests;           // halt and run, per boot
-    std::uint32_t reads_before_failure = 0;  // for fails_bulk_read
+    std::uint32_t vendor_requests;  // halt and run, per boot
 };
 
 void PrintTo(const AdapterCase& c, std::ostream* os) {
@@ -46,10 +49,16 @@ const AdapterCase ADAPTER_CASES[] = {
     // 200 tries: the first boots, the other 199 find nothing.
     // Once identified, the adapter stops answering: the probe's exchange fails, so the chain
     // is taken for unpowered; the release on the way out fails the same way.
-    {"AnswersStopAtOnce", "adapter=ready", sim::SimAdapterMode::fails_bulk_read, 3,
-     SETUP + "\n" + PROTOCOL_ERROR + NOT_CONFIGURED + PROTOCOL_ERROR + PROTOCOL_ERROR, -1, 0, 0, 0},
+    {"AnswersStopAtOnce", "adapter=ready,fail_reads=0", sim::SimAdapterMode::fresh, 3,
+     SETUP + "\n" + PROTOCOL_ERROR + NOT_CONFIGURED + PROTOCOL_ERROR + PROTOCOL_ERROR, -1, 0, 0},
     {"NeverComesBack", "adapter=fresh", sim::SimAdapterMode::never_returns, 3,
      SETUP + "-Boot-Wait." + std::string(199, '.') + NOT_FOUND, -1, 1, 2},
+    // An earlier run left an answer in the adapter: the open takes it out before the reader's
+    // first read could meet it. A stale adapter has run its firmware, so nothing is loaded.
+    {"HoldsAStaleAnswer", "adapter=ready,stale=1", sim::SimAdapterMode::fresh, 3,
+     SETUP + "\n" + PROGRAMMED_66M, 0, 0, 0},
+    {"FreshButHoldsAStaleAnswer", "adapter=fresh,stale=1", sim::SimAdapterMode::fresh, 3,
+     SETUP + "\n" + PROGRAMMED_66M, 0, 0, 0},
 };
 
 class UsbAdapter : public ::testing::TestWithParam<AdapterCase> {};
@@ -57,9 +66,7 @@ class UsbAdapter : public ::testing::TestWithParam<AdapterCase> {};
 TEST_P(UsbAdapter, OpenPrintsItsMarksAndTheRunFollows) {
     const AdapterCase& c = GetParam();
     Rig rig(c.board, CablePath::usb_adapter,
-            {.adapter = {.mode = c.fault,
-                         .offline_opens = c.offline_opens,
-                         .reads_before_failure = c.reads_before_failure}});
+            {.adapter = {.mode = c.fault, .offline_opens = c.offline_opens}});
     const ProgramRun run = rig.run({"66M"});
     EXPECT_EQ(run.output, c.output);
     EXPECT_EQ(run.exit_code, c.exit_code);
@@ -115,6 +122,106 @@ TEST(UsbAdapterSecondRun, NeedsNoBootButAReconfiguration) {
     ASSERT_NE(rig.adapter(), nullptr);
     EXPECT_EQ(rig.adapter()->counts().downloads, 1u);
 }
+
+// A run that pulls the plug or loses its answers after any number of bulk transfers: every
+// frequency it reports as set (its result lines, then the next prompt, or exit 0 in argument
+// mode) is one the board's synthesiser locked to, in order; every other end is -1 with the
+// driver's message; and no wait outlasts the bounded ones.
+struct FaultSweep {
+    const char* name;
+    const char* key;
+    std::vector<const char*> args;
+    const char* input;
+    std::vector<std::string> results;  // the result lines of each frequency, in order
+};
+
+void PrintTo(const FaultSweep& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const FaultSweep FAULT_SWEEPS[] = {
+    {"FailReadsArgument", "fail_reads", {"66M"}, "", {RESULT_66M}},
+    {"FailReadsConversation", "fail_reads", {}, "10M\n12.3M\n\n", {RESULT_10M, RESULT_12_3M}},
+    {"UnplugArgument", "unplug", {"66M"}, "", {RESULT_66M}},
+    {"UnplugConversation", "unplug", {}, "10M\n12.3M\n\n", {RESULT_10M, RESULT_12_3M}},
+};
+
+// The synthesiser's frequency in a result block ("...=12.300000000MHz div_a=..."), as the
+// board logs it.
+std::string locked_event(const std::string& result) {
+    const std::size_t mhz = result.find("MHz div_a");
+    const std::size_t from = result.rfind('=', mhz) + 1;
+    const double hz = std::stod(result.substr(from, mhz - from)) * 1e6;
+    char text[64];
+    std::snprintf(text, sizeof text, "synth locked %.3f Hz", hz);
+    return text;
+}
+
+// Bulk transfers of the run without faults; the sweep goes from 0 to this.
+std::uint32_t transfers_of_a_clean_run(const FaultSweep& c) {
+    Rig rig("adapter=ready", CablePath::usb_adapter);
+    const ProgramRun run = rig.run(c.args, c.input);
+    EXPECT_EQ(run.exit_code, 0);
+    return rig.usb()->bulk_transfers();
+}
+
+class FaultSweepTest : public ::testing::TestWithParam<FaultSweep> {};
+
+TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
+    const FaultSweep& c = GetParam();
+    const bool argument_mode = c.args.size() == 1;
+    const std::uint32_t transfers = transfers_of_a_clean_run(c);
+    ASSERT_GT(transfers, 20u);
+    bool failed_at_zero = false;
+    for (std::uint32_t n = 0; n <= transfers; ++n) {
+        SCOPED_TRACE(std::string(c.key) + "=" + std::to_string(n));
+        const std::string board = std::string("adapter=ready,") + c.key + "=" + std::to_string(n);
+        Rig rig(board.c_str(), CablePath::usb_adapter);
+        const auto start = std::chrono::steady_clock::now();
+        const ProgramRun run = rig.run(c.args, c.input);
+        const auto took = std::chrono::steady_clock::now() - start;
+
+        // Frequencies reported as set, in order.
+        std::vector<std::string> reported;
+        std::size_t at = 0;
+        for (const std::string& result : c.results) {
+            const std::size_t found = run.output.find(result, at);
+            if (found == std::string::npos) {
+                break;
+            }
+            at = found + result.size();
+            const std::size_t prompt = run.output.find(PROMPT, at);
+            const std::size_t no_lock = run.output.find(NO_LOCK, at);
+            const bool set = argument_mode ? run.exit_code == 0
+                                           : prompt != std::string::npos && prompt < no_lock;
+            if (set) {
+                reported.push_back(locked_event(result));
+            }
+        }
+        // A lock whose answer was lost is not reported; a reported one was logged.
+        const std::vector<std::string> locked = events_starting(rig.events(), "synth locked");
+        ASSERT_LE(reported.size(), locked.size()) << run.output;
+        EXPECT_TRUE(std::equal(reported.begin(), reported.end(), locked.begin())) << run.output;
+        if (run.exit_code == 0) {
+            EXPECT_EQ(reported.size(), c.results.size());
+        } else {
+            failed_at_zero = failed_at_zero || n == 0;
+            EXPECT_LT(n, transfers) << "with every transfer it needs, the run succeeds";
+            EXPECT_EQ(run.exit_code, -1);
+            const bool ends_as_the_driver_says =
+                run.output.find("Can't found ALDER-FPGA\n") != std::string::npos ||
+                run.output.find("Can't Config ALDER-FPGA\n") != std::string::npos ||
+                run.output.find(NO_LOCK) != std::string::npos;
+            EXPECT_TRUE(ends_as_the_driver_says) << run.output;
+        }
+        // The longest wait a run may meet: the read-back's bound once, then the lock poll.
+        EXPECT_LT(took, std::chrono::milliseconds(2 * 6000 / TIME_DIVISOR + 2000));
+    }
+    EXPECT_TRUE(failed_at_zero) << "a fault from the start shows";
+}
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultSweepTest, ::testing::ValuesIn(FAULT_SWEEPS),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A blank EZ-USB that runs the program's own firmware: the host's halt, download and run reach
 // the emulated chip, and what the boot loop then sees is the firmware's own renumeration.

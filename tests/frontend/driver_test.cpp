@@ -151,6 +151,28 @@ TEST(Driver, ALineLongerThanTheBufferIsRefusedWhole) {
     EXPECT_EQ(long_board.calls, (calls_t{"open", "configure", "close"}));
 }
 
+TEST(Driver, TheLineEndDoesNotCountAgainstTheBuffer) {
+    const std::string full = std::string(252, '0') + "66M";  // 255 characters
+    const struct {
+        std::string input;
+        bool read;
+    } cases[] = {
+        {full + "\n\n", true},
+        {full + "\r\n\r\n", true},
+        {full, true},
+        {"0" + full + "\n", false},
+        {"0" + full + "\r\n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input.size());
+        FakeBoard board;
+        const run_result r = run(board, {}, c.input);
+        EXPECT_EQ(r.output, c.read ? PROMPT + RESULT_66M + PROMPT
+                                   : PROMPT + "input format error.\n" + USAGE);
+        EXPECT_EQ(r.exit_code, c.read ? 0 : -1);
+    }
+}
+
 TEST(Driver, NoCableMeansNothingElseIsTried) {
     FakeBoard board;
     board.open_result = STATUS_NO_CABLE;

@@ -6,8 +6,10 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <mutex>
 
+#include "platform/time.hpp"
 #include "sim/mcs51/emulated_adapter.hpp"
 #include "sim/usb/sim_adapter.hpp"
 #include "tests/mockdev/mock_devices.hpp"
@@ -42,22 +44,35 @@ bool starts_cpu(const sim::mcs51::SetupPacket& s, std::span<const std::uint8_t> 
            s.value == sim::mcs51::reg::CPUCS && data.size() == 1 && (data[0] & 1) == CPU_RUN;
 }
 
-// Bulk and interrupt transfers through a driver handle: the bytes moved, or `failure`.
+// Bulk and interrupt transfers through a driver handle: the bytes moved, -EAGAIN for a read
+// that found nothing within its short wait (the device NAKs; the host asks again, and a URB
+// that is cancelled meanwhile takes nothing), or `failure`. A read refused sooner than its
+// wait is a failure too.
 int through(usb::UsbDevice& handle, std::uint32_t pipe, bool in, std::span<std::uint8_t> data,
             int failure) {
     std::uint32_t moved = 0;
     const auto length = static_cast<std::uint32_t>(data.size());
-    const bool ok = in ? handle.bulk_read(pipe, data.data(), length, moved)
-                       : handle.bulk_write(pipe, data.data(), length, moved);
-    return ok || moved > 0 ? static_cast<int>(moved) : failure;
+    if (!in) {
+        return handle.bulk_write(pipe, data.data(), length, moved) || moved > 0
+                   ? static_cast<int>(moved)
+                   : failure;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    if (handle.poll_read(pipe, data.data(), length, moved) || moved > 0) {
+        return static_cast<int>(moved);
+    }
+    const bool waited =
+        std::chrono::steady_clock::now() - start >= platform::wait_limit(usb::POLL_READ_MS) / 2;
+    return waited ? -EAGAIN : failure;
 }
 
 class EmulatedFunction final : public UsbFunction {
   public:
-    explicit EmulatedFunction(sim::EmulatedAdapter& adapter) : adapter_(adapter) {}
+    EmulatedFunction(sim::EmulatedAdapter& adapter, usb::UsbBackend& handles)
+        : adapter_(adapter), handles_(handles) {}
 
     std::vector<std::uint8_t> descriptors() override {
-        std::shared_ptr<usb::UsbDevice> handle = adapter_.open(0);  // the host enumerates
+        std::shared_ptr<usb::UsbDevice> handle = handles_.open(0);  // the host enumerates
         if (handle == nullptr) {
             return {};
         }
@@ -119,12 +134,15 @@ class EmulatedFunction final : public UsbFunction {
         if (handle == nullptr || connection == 0) {
             return -ESHUTDOWN;
         }
-        const int result = through(*handle, pipe, in, data, -ETIMEDOUT);
+        // The chip's own idle waits are emulated time: a failure with the adapter still there
+        // is a NAK.
+        const int result = through(*handle, pipe, in, data, -EAGAIN);
         return result < 0 && adapter_.connection() != connection ? -ESHUTDOWN : result;
     }
 
   private:
     sim::EmulatedAdapter& adapter_;
+    usb::UsbBackend& handles_;
     std::atomic<bool> booting_{false};
     std::mutex mutex_;
     std::shared_ptr<usb::UsbDevice> handle_;  // the bulk pipes of the current connection
@@ -141,8 +159,9 @@ constexpr std::array<std::uint8_t, 9 + 9 + 8 * 7> FIRMWARE_CONFIGURATION{
 
 class SimFunction final : public UsbFunction {
   public:
-    explicit SimFunction(sim::SimAdapter& adapter) : adapter_(adapter) {
-        handle_ = adapter_.open(0);
+    SimFunction(sim::SimAdapter& adapter, usb::UsbBackend& handles)
+        : adapter_(adapter), handles_(handles) {
+        handle_ = handles_.open(0);
         if (handle_ != nullptr) {
             connection_ = ++connections_;
         }
@@ -170,7 +189,7 @@ class SimFunction final : public UsbFunction {
     void pass_time(std::uint32_t) override {
         std::lock_guard lock(mutex_);
         if (connection_ == 0) {
-            handle_ = adapter_.open(0);
+            handle_ = handles_.open(0);
             connection_ = handle_ != nullptr ? ++connections_ : 0;
         }
     }
@@ -222,7 +241,17 @@ class SimFunction final : public UsbFunction {
             std::lock_guard lock(mutex_);
             handle = handle_;
         }
-        return handle != nullptr ? through(*handle, pipe, in, data, -EPROTO) : -ESHUTDOWN;
+        if (handle == nullptr) {
+            return -ESHUTDOWN;
+        }
+        const int result = through(*handle, pipe, in, data, -EPROTO);
+        if (result == -EPROTO && handles_.open(0) == nullptr) {
+            std::lock_guard lock(mutex_);
+            connection_ = 0;  // pulled off the bus
+            handle_.reset();
+            return -ESHUTDOWN;
+        }
+        return result;
     }
 
   private:
@@ -251,6 +280,7 @@ class SimFunction final : public UsbFunction {
     }
 
     sim::SimAdapter& adapter_;
+    usb::UsbBackend& handles_;
     std::mutex mutex_;
     std::uint32_t connection_ = 0;
     std::uint32_t connections_ = 0;
@@ -262,12 +292,14 @@ class SimFunction final : public UsbFunction {
 
 }  // namespace
 
-std::unique_ptr<UsbFunction> emulated_adapter_function(sim::EmulatedAdapter& adapter) {
-    return std::make_unique<EmulatedFunction>(adapter);
+std::unique_ptr<UsbFunction> emulated_adapter_function(sim::EmulatedAdapter& adapter,
+                                                       usb::UsbBackend& handles) {
+    return std::make_unique<EmulatedFunction>(adapter, handles);
 }
 
-std::unique_ptr<UsbFunction> sim_adapter_function(sim::SimAdapter& adapter) {
-    return std::make_unique<SimFunction>(adapter);
+std::unique_ptr<UsbFunction> sim_adapter_function(sim::SimAdapter& adapter,
+                                                  usb::UsbBackend& handles) {
+    return std::make_unique<SimFunction>(adapter, handles);
 }
 
 }  // namespace oscset::mockdev

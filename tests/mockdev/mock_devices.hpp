@@ -22,6 +22,10 @@ class SimAdapter;
 class SimPrinterPort;
 }  // namespace oscset::sim
 
+namespace oscset::usb {
+class UsbBackend;
+}  // namespace oscset::usb
+
 namespace oscset::mockdev {
 
 // Null when device nodes can be emulated here, else a one-line reason.
@@ -45,13 +49,17 @@ class UsbFunction {
     // bytes moved, or -EPIPE for a stall, -ENODEV/-ESHUTDOWN once the device has left.
     virtual int control(std::span<const std::uint8_t, 8> setup, std::span<std::uint8_t> data) = 0;
     // A bulk or interrupt transfer on pipe N (the N-th endpoint of interface 0): the bytes
-    // moved, or -errno (-ETIMEDOUT when the device did not answer in its own time).
+    // moved, or -errno; -EAGAIN when the device had nothing yet (it NAKs): the host controller
+    // asks again for as long as the URB is in flight.
     virtual int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data) = 0;
 };
 
-// The simulated adapters as USB functions.
-std::unique_ptr<UsbFunction> emulated_adapter_function(sim::EmulatedAdapter& adapter);
-std::unique_ptr<UsbFunction> sim_adapter_function(sim::SimAdapter& adapter);
+// The simulated adapters as USB functions; `handles` gives the handles that carry the
+// transfers (the adapter itself, or a layer of device faults in front of it).
+std::unique_ptr<UsbFunction> emulated_adapter_function(sim::EmulatedAdapter& adapter,
+                                                       usb::UsbBackend& handles);
+std::unique_ptr<UsbFunction> sim_adapter_function(sim::SimAdapter& adapter,
+                                                  usb::UsbBackend& handles);
 
 struct UsbNodeCounts {
     std::uint32_t submits = 0;

@@ -441,20 +441,38 @@ class UsbBus::Device {
             }
             std::shared_ptr<Urb> urb = std::move(queue.front());
             queue.pop_front();
+            std::vector<std::uint8_t>& held = held_[key];
+            if (!held.empty() && key != 0) {
+                // What a cancelled read took comes first, as the packet would have.
+                const std::size_t n = std::min(held.size(), urb->bytes.size());
+                std::copy_n(held.begin(), n, urb->bytes.begin());
+                held.erase(held.begin(), held.begin() + static_cast<std::ptrdiff_t>(n));
+                finish(urb, 0, static_cast<int>(n));
+                continue;
+            }
             urb->running = true;
             running_.push_back(urb);
             std::vector<std::uint8_t> bytes = urb->bytes;
             const std::uint8_t type = urb->type;
             const std::uint8_t endpoint = urb->endpoint;
             lock.unlock();
-            const int result = transfer(type, endpoint, bytes);
+            int result = transfer(type, endpoint, bytes);
+            while (result == -EAGAIN && in_flight(urb)) {
+                std::this_thread::yield();
+                result = transfer(type, endpoint, bytes);
+            }
             const bool left = function_->connection() != plugged_connection_;
             lock.lock();
             const auto it = std::find(running_.begin(), running_.end(), urb);
             if (it != running_.end()) {  // not cancelled meanwhile
                 running_.erase(it);
                 urb->bytes = std::move(bytes);
-                finish(urb, std::min(result, 0), std::max(result, 0));
+                finish(urb, result == -EAGAIN ? -ESHUTDOWN : std::min(result, 0),
+                       std::max(result, 0));
+            } else if (result > 0 && (endpoint & ENDPOINT_IN) != 0) {
+                // A device call cannot be taken back the way a kernel unlinks a URB: bytes
+                // that came after the cancel belong to the endpoint's next read.
+                held_[key].insert(held_[key].end(), bytes.begin(), bytes.begin() + result);
             }
             if (left) {
                 lock.unlock();
@@ -462,6 +480,11 @@ class UsbBus::Device {
                 lock.lock();
             }
         }
+    }
+
+    bool in_flight(const std::shared_ptr<Urb>& urb) {
+        std::lock_guard lock(mutex_);
+        return !stopping_ && std::find(running_.begin(), running_.end(), urb) != running_.end();
     }
 
     // Runs one transfer on the device: the bytes moved or -errno.
@@ -496,6 +519,7 @@ class UsbBus::Device {
     std::vector<std::uint8_t> pipes_;
     std::map<std::uint8_t, std::deque<std::shared_ptr<Urb>>> queues_;  // by endpoint, 0: control
     std::map<std::uint8_t, std::thread> workers_;
+    std::map<std::uint8_t, std::vector<std::uint8_t>> held_;  // by IN endpoint
     std::deque<std::shared_ptr<Urb>> running_;
     std::deque<std::shared_ptr<Urb>> done_;
     UsbNodeCounts counts_;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/time.hpp"
+
 namespace oscset::parallel {
 namespace {
 
@@ -80,6 +82,29 @@ TEST_F(PpdevTest, AcquireFailsWhenTheNodeIsMissingOrNotAPort) {
         port.write(base, 0x52);
         EXPECT_EQ(port.read(static_cast<std::uint16_t>(base + 1)), 0xFF);
     }
+}
+
+// Another holder of the port makes the claim wait in the kernel; a read of an empty pipe waits
+// the same way, until a signal interrupts it.
+TEST_F(PpdevTest, AClaimThatWaitsIsGivenUp) {
+    port_folder("parport0", "888\t1912\n");
+    std::ofstream(root / "dev" / "parport0") << "";
+    int held[2];
+    ASSERT_EQ(::pipe(held), 0);
+    int claims = 0;
+    PpdevPort port(sysctl, root / "dev", [&](int) {
+        ++claims;
+        char byte = 0;
+        return static_cast<int>(::read(held[0], &byte, 1));
+    });
+    {
+        platform::SimulatedTime time(1000);  // the 1000 ms limit lasts 1 ms
+        EXPECT_FALSE(port.acquire(0x378));
+    }
+    EXPECT_EQ(claims, 1);
+    EXPECT_EQ(port.read(0x379), 0xFF) << "an unclaimed port reads nothing";
+    ::close(held[0]);
+    ::close(held[1]);
 }
 
 }  // namespace

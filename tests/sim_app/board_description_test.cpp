@@ -20,6 +20,9 @@ struct Parsed {
     AdapterKind adapter = AdapterKind::fresh;
     std::optional<std::uint32_t> lock = 1;
     bool power = true;
+    std::optional<std::uint32_t> fail_reads = std::nullopt;
+    std::optional<std::uint32_t> unplug = std::nullopt;
+    bool stale = false;
 };
 
 struct GoodCase {
@@ -55,6 +58,10 @@ const GoodCase GOOD_CASES[] = {
       .power = false}},
     // A key given twice: the later value stands, the chain included.
     {"chain=xcf01s+2s100,chain=2s50,lock=never,lock=2", {.chain = {"2s50"}, .lock = 2}},
+    {"fail_reads=0", {.fail_reads = 0}},
+    {"unplug=250,stale=1,adapter=emulated",
+     {.adapter = AdapterKind::emulated, .unplug = 250, .stale = true}},
+    {"stale=0,fail_reads=4294967295", {.fail_reads = 4294967295u}},
 };
 
 class GoodDescription : public ::testing::TestWithParam<GoodCase> {};
@@ -67,6 +74,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     out.board.fpga_configured = !c.expected.configured;
     out.board.lock_after_reads = 99;
     out.adapter = AdapterKind::absent;
+    out.faults = {.fail_reads = 7, .unplug = 7, .stale = true};
     std::string error;
     ASSERT_TRUE(parse_board_description(c.text, out, error)) << error;
     EXPECT_EQ(error, "");
@@ -75,6 +83,9 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     EXPECT_EQ(out.adapter, c.expected.adapter);
     EXPECT_EQ(out.board.lock_after_reads, c.expected.lock);
     EXPECT_EQ(out.board.target_power, c.expected.power);
+    EXPECT_EQ(out.faults.fail_reads, c.expected.fail_reads);
+    EXPECT_EQ(out.faults.unplug, c.expected.unplug);
+    EXPECT_EQ(out.faults.stale, c.expected.stale);
 }
 
 INSTANTIATE_TEST_SUITE_P(BoardDescription, GoodDescription, ::testing::ValuesIn(GOOD_CASES));
@@ -109,6 +120,11 @@ const BadCase BAD_CASES[] = {
     {"lock=", LOCK_VALUES},
     {"lock=99999999999", LOCK_VALUES},
     {"lock=Never", LOCK_VALUES},
+    {"fail_reads=-1", "fail_reads= takes a number of bulk reads from 0"},
+    {"fail_reads=", "fail_reads= takes a number of bulk reads from 0"},
+    {"unplug=3x", "unplug= takes a number of bulk transfers from 0"},
+    {"unplug=4294967296", "unplug= takes a number of bulk transfers from 0"},
+    {"stale=yes", "stale= takes 0 or 1"},
     {"adapter", "'adapter' is not key=value"},
     {"=ready", "'=ready' is not key=value"},
     {"adapter=ready,", "'' is not key=value"},

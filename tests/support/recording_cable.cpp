@@ -37,7 +37,7 @@ std::int32_t RecordingCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, s
             }
             call.tdi += ((tdi_byte >> (7 - i % 8)) & 1) ? '1' : '0';
         }
-        if (tdo != nullptr) {
+        if (tdo != nullptr && !keeps_tdo) {
             if (i % 8 == 0) {
                 tdo[i / 8] = 0;
             }

@@ -42,6 +42,8 @@ class RecordingCable final : public cable::Cable {
     bool got_description = false;
     // TDO level of every clock, by the clock's number since the cable was made.
     std::function<bool(std::uint64_t clock)> tdo_level = [](std::uint64_t) { return false; };
+    // As a cable whose read-back failed: the TDO bytes keep what they held.
+    bool keeps_tdo = false;
     // Called at the start of every shift (for instance to look at a length word, or to hold a
     // worker thread back).
     std::function<void(const ShiftCall&)> on_shift;
