@@ -157,6 +157,15 @@ ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
     return {code, std::move(normalised.text), std::move(normalised.progress)};
 }
 
+bool Rig::adapter_closed() const {
+#if OSCSET_MOCKDEV
+    if (bus_ != nullptr) {
+        return !bus_->counts(0).claimed;
+    }
+#endif
+    return hardware_->adapter() == nullptr || hardware_->adapter()->open_handles() == 0;
+}
+
 std::string Rig::ready_adapter_text() const {
     const bool usb = path_ == CablePath::usb_adapter || path_ == CablePath::emulated_adapter ||
                      path_ == CablePath::libusb || path_ == CablePath::libusb_emulated;

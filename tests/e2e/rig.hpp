@@ -80,6 +80,9 @@ class Rig {
     const ObservingCable& cable() const { return *observer_; }
     const platform::SimulatedTime& time() const { return time_; }
     CablePath path() const { return path_; }
+    // No handle of the program's is left on the adapter (on a device node: its interface is
+    // released).
+    bool adapter_closed() const;
     mockdev::UsbBus* bus() { return bus_.get(); }               // the libusb paths' bus
     mockdev::ParportNode* parport() { return parport_.get(); }  // the ppdev path's node
 

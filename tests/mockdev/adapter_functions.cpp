@@ -44,10 +44,10 @@ bool starts_cpu(const sim::mcs51::SetupPacket& s, std::span<const std::uint8_t> 
            s.value == sim::mcs51::reg::CPUCS && data.size() == 1 && (data[0] & 1) == CPU_RUN;
 }
 
-// Bulk and interrupt transfers through a driver handle: the bytes moved, -EAGAIN for a read
-// that found nothing within its short wait (the device NAKs; the host asks again, and a URB
-// that is cancelled meanwhile takes nothing), or `failure`. A read refused sooner than its
-// wait is a failure too.
+// Bulk and interrupt transfers through a driver handle, one call per URB as the adapters'
+// fault counts expect: the bytes moved, -EAGAIN for a read that waited and found nothing
+// (the device NAKs; the host asks again while the URB is in flight), or `failure` for a
+// refusal.
 int through(usb::UsbDevice& handle, std::uint32_t pipe, bool in, std::span<std::uint8_t> data,
             int failure) {
     std::uint32_t moved = 0;
@@ -58,11 +58,11 @@ int through(usb::UsbDevice& handle, std::uint32_t pipe, bool in, std::span<std::
                    : failure;
     }
     const auto start = std::chrono::steady_clock::now();
-    if (handle.poll_read(pipe, data.data(), length, moved) || moved > 0) {
+    if (handle.bulk_read(pipe, data.data(), length, moved) || moved > 0) {
         return static_cast<int>(moved);
     }
     const bool waited =
-        std::chrono::steady_clock::now() - start >= platform::wait_limit(usb::POLL_READ_MS) / 2;
+        std::chrono::steady_clock::now() - start >= platform::wait_limit(usb::POLL_READ_MS);
     return waited ? -EAGAIN : failure;
 }
 
