@@ -122,19 +122,29 @@ TEST_F(BridgePackets, TenThousandBytesAt0x1000) {
     EXPECT_EQ(p[1][4 + 30 * 64], 0x40 + 51);
 }
 
-TEST_F(BridgePackets, ReadsStopAtTheAddressWindow) {
-    bytes buffer(16);
-    bridge_read(0xFFF8, buffer.data(), 16);
-    const std::vector<bytes> p = packets();
-    ASSERT_GE(p.size(), 2u);
-    EXPECT_EQ(p[0], (bytes{0x80, 0x00, 0xFF, 0xF8, 0x21, 0x21, 0x21, 0x21, 0x21, 0x21, 0x21, 0x21,
-                           0, 0}));
-    EXPECT_EQ(bytes(p[1].begin(), p[1].begin() + 4), (bytes{0x80, 0x01, 0x00, 0x00}));
-    std::size_t read = 0;
-    for (const bytes& packet : p) {
-        read += packet.size() - 6;
+// Read packets: at most 8,190 fillers, and none past the address window.
+TEST_F(BridgePackets, ReadsStopAtTheAddressWindowAndThePacketLimit) {
+    struct c {
+        std::uint32_t address, length;
+        std::vector<std::pair<std::uint32_t, std::size_t>> packets;  // address, fillers
+    };
+    for (const c& x :
+         {c{0xFFF8, 16, {{0xFFF8, 8}, {0x10000, 8}}}, c{0, 8191, {{0, 8190}, {8190, 1}}}}) {
+        cable.clear();
+        bytes buffer(x.length);
+        EXPECT_EQ(bridge_read(x.address, buffer.data(), x.length), STATUS_OK);
+        const std::vector<bytes> p = packets();
+        ASSERT_EQ(p.size(), x.packets.size()) << x.length;
+        for (std::size_t i = 0; i < p.size(); ++i) {
+            const auto [a, fillers] = x.packets[i];
+            bytes want{static_cast<std::uint8_t>(0x80 | (a >> 24)),
+                       static_cast<std::uint8_t>(a >> 16), static_cast<std::uint8_t>(a >> 8),
+                       static_cast<std::uint8_t>(a)};
+            want.resize(4 + fillers, 0x21);
+            want.resize(want.size() + 2, 0x00);
+            EXPECT_EQ(p[i], want) << x.length << " bytes, packet " << i;
+        }
     }
-    EXPECT_EQ(read, 16u);
 }
 
 TEST_F(BridgePackets, AboveTheFirstWindowSegmentsEndAt64KiBBoundaries) {
@@ -189,13 +199,20 @@ TEST_F(BridgePackets, VerifyComparesWithoutChangingTheCallersBytes) {
     EXPECT_EQ(console.text(), "");
 }
 
+// The first packet collects an earlier background result and is refused; the rest still go.
 TEST_F(BridgePackets, FailedPacketsDoNotStopTheTransferAndTheirStatusIsKept) {
-    cable::cable_close();
+    jtag::set_background_result(STATUS_FILE_ERROR);
+    jtag::set_background_state(jtag::BG_DONE);
     bytes data(9000, 1);
-    EXPECT_EQ(bridge_write(0, data.data(), 9000), STATUS_NO_CABLE);
+    EXPECT_EQ(bridge_write(0, data.data(), 9000), STATUS_FILE_ERROR);
+    const std::vector<bytes> p = packets();
+    ASSERT_EQ(p.size(), 1u);
+    EXPECT_EQ(bytes(p[0].begin(), p[0].begin() + 4), (bytes{0x80, 0x00, 0x1F, 0x7B}));
+    EXPECT_EQ(p[0].size(), 961u) << "the last 941 bytes: 14 chunks of 63, one of 59";
+
+    cable::cable_close();
     std::uint8_t b = 0;
     EXPECT_EQ(bridge_read(0, &b, 1), STATUS_NO_CABLE);
-    EXPECT_TRUE(cable.calls.empty());
 }
 
 }  // namespace

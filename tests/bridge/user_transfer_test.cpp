@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -107,6 +108,28 @@ TEST_F(UserTransfer, OtherDevicesAddTheirBypassBitsAndEveryTransferReselects) {
     EXPECT_EQ(cable.trace().substr(0, 9), "6:10 1:00") << "a new selection with a reset";
 }
 
+// A read of several blocks is realigned as a whole: the FPGA's first answer bit, three bits
+// into the first block, becomes bit 7 of byte 0, and the last block's follows on.
+TEST_F(UserTransfer, AMultiBlockReadIsRealignedFromItsFirstByte) {
+    place({prom(), fpga(), prom(), prom()}, 1);
+    std::vector<std::uint8_t> data(4100 + 1, 0);
+    std::vector<std::uint8_t> answer(4100 + 1, 0);
+    std::vector<std::uint64_t> block_starts;
+    cable.on_shift = [&](const testing::ShiftCall& c) {
+        if (c.count >= 32) {
+            block_starts.push_back(cable.clocks());
+        }
+    };
+    cable.tdo_level = [&](std::uint64_t clock) {
+        return std::find(block_starts.begin(), block_starts.end(), clock - 3) != block_starts.end();
+    };
+    std::uint32_t length = 4100;
+    EXPECT_EQ(user_transfer(USER1, data.data(), answer.data(), &length), STATUS_OK);
+    EXPECT_EQ(data_shifts(), (shifts{"1:stay", "32768:stay", "35:exit"}));
+    EXPECT_EQ(answer[0], 0x80);
+    EXPECT_EQ(answer[4096], 0x80);
+}
+
 TEST_F(UserTransfer, LongTransfersGoInBlocksOf4096Bytes) {
     std::vector<std::uint8_t> data(8196, 0x11);
     std::uint32_t length = 8196;
@@ -148,6 +171,17 @@ TEST_F(UserTransfer, ReleaseWithNoCableOpen) {
     cable::cable_close();
     EXPECT_EQ(user_transfer(0, nullptr, nullptr, nullptr), STATUS_NO_CABLE);
     EXPECT_TRUE(cable.calls.empty());
+}
+
+// The caller gets control back only once the worker has begun: never while it is starting.
+TEST_F(UserTransfer, ABackgroundTransferReturnsOnceItsWorkerRuns) {
+    platform::SimulatedTime time(0);
+    for (int i = 0; i < 20; ++i) {
+        std::uint32_t length = TRANSFER_BACKGROUND;
+        user_transfer(USER1, nullptr, nullptr, &length);
+        EXPECT_NE(jtag::background_state(), jtag::BG_STARTED) << "try " << i;
+        jtag::background_reset();
+    }
 }
 
 // The worker is held inside its first block until the test lets it go.

@@ -8,6 +8,7 @@
 #include <tuple>
 #include <vector>
 
+#include "sim/board/tap.hpp"
 #include "tests/e2e/expected.hpp"
 #include "tests/e2e/rig.hpp"
 
@@ -226,6 +227,10 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
         if (const sim::Fpga* fpga = rig.board().fpga(d)) {
             EXPECT_EQ(fpga->synthesiser().locked(), static_cast<int>(d) == s.locked_device)
                 << "FPGA " << d;
+        }
+        // The program lets the chain go on its way out: no USER scan is left open.
+        if (s.exit_code == 0) {
+            EXPECT_EQ(rig.board().tap_state(d), sim::TapState::run_test_idle) << "device " << d;
         }
     }
 }

@@ -18,6 +18,8 @@ class FakeBoard final : public Board {
     bool locks = true;
     std::vector<std::string> calls;
     std::vector<divider_plan> programmed;
+    const platform::ConsoleCapture* console = nullptr;
+    std::string printed_before_close;
 
     status_t open() override {
         calls.push_back("open");
@@ -32,7 +34,10 @@ class FakeBoard final : public Board {
         programmed.push_back(plan);
         return locks;
     }
-    void close() override { calls.push_back("close"); }
+    void close() override {
+        calls.push_back("close");
+        printed_before_close = console->text();
+    }
 };
 
 struct run_result {
@@ -44,6 +49,7 @@ run_result run(FakeBoard& board, std::vector<const char*> args, std::string_view
     args.insert(args.begin(), "oscset");
     testing::InputFile in(input);
     platform::ConsoleCapture console;
+    board.console = &console;
     const int code = oscset_main(static_cast<int>(args.size()), args.data(), in.get(), board);
     return {code, console.text()};
 }
@@ -125,6 +131,7 @@ TEST_P(BadInput, PrintsTheMessageClosesShowsUsageAndFails) {
     EXPECT_EQ(r.exit_code, -1);
     const std::string prompt = b.args.empty() ? PROMPT : "";
     EXPECT_EQ(r.output, prompt + b.message + USAGE);
+    EXPECT_EQ(board.printed_before_close, prompt + b.message) << "closed before the usage text";
     EXPECT_EQ(board.calls, (calls_t{"open", "configure", "close"}));
 }
 
@@ -139,8 +146,9 @@ TEST(Driver, ALineLongerThanTheBufferIsRefusedWhole) {
     FakeBoard board;
     // 255 characters fit; a digit more would change the number, so the line is refused.
     const std::string fits = "1" + std::string(253, '0') + "M";
-    const run_result ok = run(board, {}, fits.substr(0, 254) + "\n\n");
-    EXPECT_EQ(ok.exit_code, -1) << "10^253 Hz is out of range, but it was read";
+    ASSERT_EQ(fits.size(), 255u);
+    const run_result ok = run(board, {}, fits + "\n\n");
+    EXPECT_EQ(ok.exit_code, -1) << "10^259 Hz is out of range, but it was read";
     EXPECT_EQ(ok.output, PROMPT + "input range error.\n" + USAGE);
 
     FakeBoard long_board;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -51,16 +53,53 @@ std::vector<std::string> decode(const std::vector<device>& chain, std::int32_t* 
 
 using names = std::vector<std::string>;
 
-TEST(DeviceTable, HoldsFiftyOneRowsAndATerminator) {
+// The known parts as the vendor's documents list them, in table order.
+constexpr device_row KNOWN_PARTS[] = {
+    {"xcf01s", 0x05044093, 8, 0x1},  {"xcf02s", 0x05045093, 8, 0x1},
+    {"xcf04s", 0x05046093, 8, 0x1},  {"xcf08p", 0x05057093, 16, 0x1},
+    {"xcf16p", 0x05058093, 16, 0x1}, {"xcf32p", 0x05059093, 16, 0x1},
+    {"18v01", 0x05024093, 8, 0x1},   {"18v02", 0x05025093, 8, 0x1},
+    {"18v04", 0x05026093, 8, 0x1},   {"18v256", 0x05022093, 8, 0x1},
+    {"18v512", 0x05023093, 8, 0x1},  {"v812em", 0x00C28093, 5, 0x0},
+    {"v405em", 0x00C38093, 5, 0x0},  {"v3200", 0x00A68093, 5, 0x0},
+    {"v2600", 0x00A5C093, 5, 0x0},   {"v2000", 0x00A50093, 5, 0x0},
+    {"v1600", 0x00A48093, 5, 0x0},   {"v1000", 0x00A40093, 5, 0x0},
+    {"v600", 0x00A30093, 5, 0x0},    {"v400", 0x00A28093, 5, 0x0},
+    {"v300", 0x00A20093, 5, 0x0},    {"v200", 0x00A1C093, 5, 0x0},
+    {"v100", 0x00A14093, 5, 0x0},    {"v50", 0x00A10093, 5, 0x0},
+    {"v1000", 0x00640093, 5, 0x0},   {"v800", 0x00638093, 5, 0x0},
+    {"v600", 0x00630093, 5, 0x0},    {"v400", 0x00628093, 5, 0x0},
+    {"v300", 0x00620093, 5, 0x0},    {"v200", 0x0061C093, 5, 0x0},
+    {"v150", 0x00618093, 5, 0x0},    {"v100", 0x00614093, 5, 0x0},
+    {"v50", 0x00610099, 5, 0x0},     {"2s200", 0x0061C093, 5, 0x1D},
+    {"2s150", 0x00618093, 5, 0x1D},  {"2s100", 0x00614093, 5, 0x1D},
+    {"2s50", 0x00610093, 5, 0x1D},   {"2s30", 0x0060C093, 5, 0x1D},
+    {"2s15", 0x00608093, 5, 0x1D},   {"3s50", 0x0140D093, 6, 0x1},
+    {"3s200", 0x01414093, 6, 0x1},   {"3s400", 0x0141C093, 6, 0x1},
+    {"3s1000", 0x01428093, 6, 0x1},  {"3s1500", 0x01428093, 6, 0x1},
+    {"3s2000", 0x01440093, 6, 0x1},  {"3s4000", 0x01448093, 6, 0x1},
+    {"3s5000", 0x01450093, 6, 0x1},  {"3s100e", 0x01C10093, 6, 0x1},
+    {"3s500e", 0x01C22093, 6, 0x1},  {"3s1200e", 0x01C2E093, 6, 0x1},
+    {"3s1600e", 0x01C3A093, 6, 0x1},
+};
+
+// Row by row; and every part, under any version, decodes as the first row with its IDCODE.
+TEST(DeviceTable, HoldsEveryKnownPartInOrderAndATerminator) {
     const auto table = device_table();
-    ASSERT_EQ(table.size(), 52u);
-    EXPECT_STREQ(table[0].name, "xcf01s");
-    EXPECT_STREQ(table[31].name, "v100");
-    EXPECT_EQ(table[31].idcode, 0x00614093u);
-    EXPECT_EQ(table[32].idcode, 0x00610099u);
-    EXPECT_STREQ(table[36].name, "2s50");
-    EXPECT_STREQ(table[50].name, "3s1600e");
-    EXPECT_EQ(table[51].name, nullptr);
+    ASSERT_EQ(table.size(), std::size(KNOWN_PARTS) + 1);
+    EXPECT_EQ(table.back().name, nullptr);
+    for (std::size_t i = 0; i < std::size(KNOWN_PARTS); ++i) {
+        const device_row& want = KNOWN_PARTS[i];
+        EXPECT_STREQ(table[i].name, want.name) << "row " << i;
+        EXPECT_EQ(table[i].idcode, want.idcode) << "row " << i;
+        EXPECT_EQ(table[i].ir_length, want.ir_length) << "row " << i;
+        EXPECT_EQ(table[i].flags, want.flags) << "row " << i;
+        const device_row* first =
+            std::find_if(std::begin(KNOWN_PARTS), std::end(KNOWN_PARTS),
+                         [&](const device_row& r) { return r.idcode == want.idcode; });
+        EXPECT_EQ(decode({{want.idcode | 0xA0000000, 0x01, want.ir_length}}), names{first->name})
+            << "row " << i;
+    }
 }
 
 TEST(ChainDecode, TakesTheFirstFittingRowInTableOrder) {

@@ -54,7 +54,11 @@ TEST(ConfigFile, ReadsTheRealFilesHeaders) {
     for (const c& x : {c{"xcv100-debug.bit", "v100bg256", 0x00A14093, 132'412},
                        c{"xcv50-reference.bit", "v50bg256", 0x00A10093, 69'900},
                        c{"xcv50e-reference.bit", "v50ecs144", 0x00A10093, 78'756},
-                       c{"xcv50-debug.bit", "v50bg256", 0x00A10093, 98'900}}) {
+                       c{"xcv50-debug.bit", "v50bg256", 0x00A10093, 98'900},
+                       c{"xc2s200-hostmot2-5i20-svst8_4.bit", "2s200pq208", 0x0061C093, 166'980},
+                       c{"xc2s150-pci-crt.bit", "2s150pq208", 0x00618093, 130'012},
+                       c{"xc2s50-pm3-ult-hf.bit", "2s50tq144", 0x00610093, 69'900},
+                       c{"xc2s30-proxmark-hf.bit", "2s30vq100", 0x0060C093, 42'096}}) {
         config_file_ptr f = config_file_open(testing::test_data(x.file).c_str());
         ASSERT_TRUE(f) << x.file;
         EXPECT_EQ(text(f->part_name), x.part);

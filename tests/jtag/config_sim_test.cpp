@@ -108,12 +108,22 @@ TEST(ConfigureOnBoard, ARunningFpgaIsShutDownFirst) {
 }
 
 TEST(ConfigureOnBoard, AFlippedBitFailsTheCrcAndTheFpgaStaysDown) {
-    OnBoard on(chain_of({"2s100"}));
-    bytes image = embedded_image();
-    image[40'000] ^= 0x08;
-    EXPECT_EQ(configure(image), STATUS_NOT_CONFIGURED);
-    EXPECT_TRUE(on.board.first_fpga()->crc_error());
-    EXPECT_FALSE(on.board.first_fpga()->done());
+    {
+        OnBoard on(chain_of({"2s100"}));
+        bytes image = embedded_image();
+        image[40'000] ^= 0x08;
+        EXPECT_EQ(configure(image), STATUS_NOT_CONFIGURED);
+        EXPECT_TRUE(on.board.first_fpga()->crc_error());
+        EXPECT_FALSE(on.board.first_fpga()->done());
+    }
+    OnBoard real(chain_of({"2s30"}));
+    bytes file = testing::read_file(testing::test_data("xc2s30-proxmark-hf.bit"));
+    file[20'000] ^= 0x40;  // frame data
+    const testing::TempFile flipped(file);
+    std::int32_t length = 0;
+    EXPECT_EQ(fpga_configure(flipped.path(), &length), STATUS_NOT_CONFIGURED);
+    EXPECT_TRUE(real.board.first_fpga()->crc_error());
+    EXPECT_FALSE(real.board.first_fpga()->done());
 }
 
 TEST(ConfigureOnBoard, TheLengthWordCountsDownBlockByBlock) {
@@ -163,17 +173,37 @@ TEST(ConfigureOnBoard, NoChainShowsTheLengthWithItsBackgroundBit) {
     EXPECT_EQ(console.text(), "\rConfigration remain=-2147385996\n");
 }
 
-TEST(ConfigureOnBoard, FromAConfigurationFile) {
-    // The XCV100 has the XC2S100's IDCODE and frame geometry.
-    OnBoard on(chain_of({"2s100"}));
-    const std::string file = testing::test_data("xcv100-debug.bit");
+struct file_case {
+    const char* file;
+    const char* part;
+    unsigned crc_checks;  // 0: one after every frame
+};
+
+class ConfigureFromFile : public ::testing::TestWithParam<file_case> {};
+
+// Streams from the vendor's tools, each into the part of its size. The XCV100 has the
+// XC2S100's IDCODE and frame geometry.
+TEST_P(ConfigureFromFile, TheFpgaRunsTheWholeDesign) {
+    OnBoard on(chain_of({GetParam().part}));
+    const std::string file = testing::test_data(GetParam().file);
     std::int32_t length = 0;
     EXPECT_EQ(fpga_configure(file.c_str(), &length), STATUS_OK);
-    EXPECT_TRUE(on.board.first_fpga()->done());
-    EXPECT_FALSE(on.board.first_fpga()->crc_error());
-    const std::vector<std::uint32_t> blocks = on.stream_shifts();
-    EXPECT_EQ(blocks.size(), (132'412 + 4095) / 4096);
+    const sim::Fpga& fpga = *on.board.first_fpga();
+    EXPECT_TRUE(fpga.done());
+    EXPECT_FALSE(fpga.crc_error());
+    EXPECT_TRUE(fpga.configured()) << "every frame word arrived";
+    if (GetParam().crc_checks != 0) {
+        EXPECT_EQ(fpga.config().crc_checks(), GetParam().crc_checks);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, ConfigureFromFile,
+                         ::testing::Values(file_case{"xcv100-debug.bit", "2s100", 0},
+                                           file_case{"xc2s200-hostmot2-5i20-svst8_4.bit", "2s200",
+                                                     2},
+                                           file_case{"xc2s150-pci-crt.bit", "2s150", 2},
+                                           file_case{"xc2s50-pm3-ult-hf.bit", "2s50", 2},
+                                           file_case{"xc2s30-proxmark-hf.bit", "2s30", 2}));
 
 TEST(ConfigureOnBoard, AFileShorterThanItsLengthSendsOnlyWhatItHolds) {
     OnBoard on(chain_of({"2s100"}));

@@ -127,6 +127,42 @@ TEST_F(Tap, CfgInWriteKeepsWordBoundaries) {
         << trace;
 }
 
+// The chain scan clock by clock, on a chain whose TDO answers are scripted: `ir_bits` zeros
+// before the first one while the instruction registers fill, `devices` zeros before the first
+// one in the bypass count, then the IDCODEs (an XC2S100 and an XC2S50, each capturing 1, 0).
+TEST_F(Tap, TheChainScanShiftsExactlyThis) {
+    struct c {
+        std::int32_t ir_bits, devices, found;
+        const char* after_count;
+    };
+    const auto reads = [](std::int32_t n) {
+        std::string out;
+        for (std::int32_t i = 0; i < n; ++i) {
+            out += "1:00/1r ";
+        }
+        return out;
+    };
+    for (const c& x : {c{10, 2, 1, "1:11 6:10 1:11 2:00 64:01r"},
+                       c{3, 2, 0, "1:11 6:10"}}) {  // fewer than two instruction bits each
+        chain_forget();
+        cable.clear();
+        std::vector<bool> tdo(200);
+        tdo[10 + 0] = tdo[10 + 5] = true;  // captures from clock 10 on
+        tdo[74 + x.ir_bits] = true;
+        const std::size_t count_from = 74 + x.ir_bits + 6;
+        tdo[count_from + x.devices] = true;
+        const std::size_t ids_from = count_from + x.devices + 11;
+        for (std::size_t k = 0; k < 32; ++k) {
+            tdo.at(ids_from + k) = ((0x00614093u >> k) & 1) != 0;
+            tdo.at(ids_from + 32 + k) = ((0x00610093u >> k) & 1) != 0;
+        }
+        cable.tdo_level = [&](std::uint64_t clock) { return clock < tdo.size() && tdo[clock]; };
+        EXPECT_EQ(jtag_scan_chain(), x.found) << x.ir_bits;
+        EXPECT_EQ(cable.trace(), "6:10 2:11 2:00 64:00r " + reads(x.ir_bits + 1) +
+                                     "1:11/1 2:11 2:00 " + reads(x.devices + 1) + x.after_count);
+    }
+}
+
 TEST_F(Tap, SelectUserCachesTheOpenRegister) {
     struct c {
         std::int32_t before;

@@ -77,6 +77,16 @@ std::string RecordingCable::tdi_stream() const {
     return bits;
 }
 
+std::string word_bits(std::initializer_list<std::uint32_t> words) {
+    std::string bits;
+    for (const std::uint32_t w : words) {
+        for (int k = 31; k >= 0; --k) {
+            bits += ((w >> k) & 1) != 0 ? '1' : '0';
+        }
+    }
+    return bits;
+}
+
 std::uint64_t RecordingCable::clocks() const {
     std::uint64_t total = 0;
     for (const ShiftCall& c : calls) {

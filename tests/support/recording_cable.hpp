@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,11 @@ class RecordingCable final : public cable::Cable {
     // and "r" when TDO was read; calls separated by spaces.
     std::string trace() const;
     std::uint64_t clocks() const;
-    void clear() { calls.clear(); }
+    // Forgets the calls and starts counting clocks from 0 again.
+    void clear() {
+        calls.clear();
+        clock_ = 0;
+    }
 
     std::vector<ShiftCall> calls;
     std::vector<std::string> events;  // "open 1", "close", "probe"
@@ -40,7 +45,7 @@ class RecordingCable final : public cable::Cable {
     std::uint16_t last_port = 0;
     std::int32_t last_speed = 0;
     bool got_description = false;
-    // TDO level of every clock, by the clock's number since the cable was made.
+    // TDO level of every clock, by the clock's number since the cable was made or cleared.
     std::function<bool(std::uint64_t clock)> tdo_level = [](std::uint64_t) { return false; };
     // As a cable whose read-back failed: the TDO bytes keep what they held.
     bool keeps_tdo = false;
@@ -54,6 +59,9 @@ class RecordingCable final : public cable::Cable {
   private:
     std::uint64_t clock_ = 0;
 };
+
+// "0"/"1" per bit of each word, most significant first: how a packet word travels on TDI.
+std::string word_bits(std::initializer_list<std::uint32_t> words);
 
 // Puts a cable behind a name and opens it; closes and restores at scope end.
 class InstalledCable {
