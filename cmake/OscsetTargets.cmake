@@ -34,7 +34,7 @@ if(OSCSET_COVERAGE)
         COMMAND ${GCOVR} --root ${PROJECT_SOURCE_DIR} --object-directory ${CMAKE_BINARY_DIR}
                 --exclude ${PROJECT_SOURCE_DIR}/tests/ --exclude ${PROJECT_SOURCE_DIR}/sim/
                 --exclude ${PROJECT_SOURCE_DIR}/tools/ --exclude ${PROJECT_SOURCE_DIR}/bench/
-                --exclude-unreachable-branches --txt
+                --exclude-unreachable-branches --gcov-ignore-parse-errors --txt
         WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
         COMMENT "Line coverage of the program's sources")
 endif()

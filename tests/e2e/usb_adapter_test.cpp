@@ -11,6 +11,9 @@
 
 #include "tests/e2e/expected.hpp"
 #include "tests/e2e/rig.hpp"
+#if OSCSET_MOCKDEV
+#include "tests/mockdev/mock_devices.hpp"
+#endif
 
 namespace oscset::testing {
 namespace {
@@ -116,6 +119,29 @@ TEST_P(UsbAdapterAbsent, NothingIsTriedAndNothingReachesTheBoard) {
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapterAbsent, ::testing::ValuesIn(ADAPTER_PATHS),
                          [](const auto& info) { return std::string(path_name(info.param)); });
+
+#if OSCSET_MOCKDEV
+// Two adapters on the bus: the program drives the one libusb lists first, alone.
+TEST(UsbAdapterTwoPlugged, OneIsDrivenAndTheOtherLeftAlone) {
+    if (const char* why = path_unavailable(CablePath::libusb)) {
+        GTEST_SKIP() << why;
+    }
+    Rig rig("adapter=ready,configured=1", CablePath::libusb);
+    sim::Board other_board(parsed_description("configured=1").board);
+    sim::SimAdapter other(other_board, {.mode = sim::SimAdapterMode::running});
+    rig.bus()->plug(mockdev::sim_adapter_function(other, other));
+    const ProgramRun run = rig.run({"12.3M"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.output, SETUP + "\n" + CONFIGURED + RESULT_12_3M);
+    const bool first = !rig.events().empty();
+    const bool second = !other_board.events().empty();
+    EXPECT_NE(first, second) << "exactly one board is driven";
+    const std::vector<std::string>& driven = first ? rig.events() : other_board.events();
+    EXPECT_EQ(events_starting(driven, "synth locked"), (std::vector<std::string>{LOCKED_12_3M}));
+    const sim::SimAdapterCounts idle = first ? other.counts() : rig.adapter()->counts();
+    EXPECT_EQ(idle.bytes_read + idle.clocks, 0u) << "the other adapter carries nothing";
+}
+#endif
 
 // The next run finds what the first left: the adapter running its firmware, the FPGA
 // running the design.
