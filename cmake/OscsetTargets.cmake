@@ -2,6 +2,7 @@
 
 set(OSCSET_SANITIZE "" CACHE STRING "Sanitizers to build with: empty, 'address;undefined' or 'thread'")
 option(OSCSET_FUZZ "Build the libFuzzer targets (needs clang)" OFF)
+option(OSCSET_COVERAGE "Build with gcov line coverage; target `coverage` summarises it (gcovr)" OFF)
 
 add_library(oscset_options INTERFACE)
 target_compile_features(oscset_options INTERFACE cxx_std_20)
@@ -23,6 +24,19 @@ if(OSCSET_SANITIZE)
     list(JOIN OSCSET_SANITIZE "," _san)
     target_compile_options(oscset_options INTERFACE -fsanitize=${_san} -fno-omit-frame-pointer -fno-sanitize-recover=all)
     target_link_options(oscset_options INTERFACE -fsanitize=${_san})
+endif()
+if(OSCSET_COVERAGE)
+    target_compile_options(oscset_options INTERFACE --coverage -O0)
+    target_link_options(oscset_options INTERFACE --coverage)
+    find_program(GCOVR gcovr REQUIRED)
+    # After the tests: one line per source file of the program (tests and simulation apart).
+    add_custom_target(coverage
+        COMMAND ${GCOVR} --root ${PROJECT_SOURCE_DIR} --object-directory ${CMAKE_BINARY_DIR}
+                --exclude ${PROJECT_SOURCE_DIR}/tests/ --exclude ${PROJECT_SOURCE_DIR}/sim/
+                --exclude ${PROJECT_SOURCE_DIR}/tools/ --exclude ${PROJECT_SOURCE_DIR}/bench/
+                --exclude-unreachable-branches --gcov-ignore-parse-errors --txt
+        WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+        COMMENT "Line coverage of the program's sources")
 endif()
 if(OSCSET_FUZZ)
     # Every library gets coverage instrumentation; only the fuzz targets link the fuzzer's main.

@@ -12,6 +12,7 @@ std::atomic<bool> simulated{false};
 std::atomic<std::uint32_t> divisor_now{1};
 std::mutex record_mutex;
 std::vector<std::uint32_t> recorded;
+std::function<void(std::uint32_t)> sleep_hook;
 
 std::chrono::microseconds scaled(std::uint32_t ms) {
     const auto nominal = std::chrono::microseconds(std::uint64_t{ms} * 1000);
@@ -25,15 +26,20 @@ std::chrono::microseconds scaled(std::uint32_t ms) {
 }  // namespace
 
 void sleep_ms(std::uint32_t ms) {
+    std::function<void(std::uint32_t)> hook;
     if (simulated.load()) {
         std::lock_guard lock(record_mutex);
         recorded.push_back(ms);
+        hook = sleep_hook;
     }
     const auto real = scaled(ms);
     if (real.count() == 0) {
         std::this_thread::yield();
     } else {
         std::this_thread::sleep_for(real);
+    }
+    if (hook) {
+        hook(ms);
     }
 }
 
@@ -48,6 +54,7 @@ SimulatedTime::SimulatedTime(std::uint32_t divisor) {
 }
 
 SimulatedTime::~SimulatedTime() {
+    on_sleep(nullptr);
     simulated.store(false);
     divisor_now.store(1);
 }
@@ -60,6 +67,11 @@ std::vector<std::uint32_t> SimulatedTime::sleeps() const {
 std::uint64_t SimulatedTime::total_ms() const {
     std::lock_guard lock(record_mutex);
     return std::accumulate(recorded.begin(), recorded.end(), std::uint64_t{0});
+}
+
+void SimulatedTime::on_sleep(std::function<void(std::uint32_t)> hook) {
+    std::lock_guard lock(record_mutex);
+    sleep_hook = std::move(hook);
 }
 
 void SimulatedTime::clear() {

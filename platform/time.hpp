@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace oscset::platform {
@@ -27,6 +28,9 @@ class SimulatedTime {
     std::vector<std::uint32_t> sleeps() const;  // nominal milliseconds, in order
     std::uint64_t total_ms() const;             // sum of the nominal sleeps
     void clear();
+    // Called after each sleep with its nominal length, on the sleeping thread: what
+    // simulated hardware does while the program waits (a USB hub noticing a device).
+    void on_sleep(std::function<void(std::uint32_t)> hook);
 };
 
 }  // namespace oscset::platform

@@ -627,6 +627,11 @@ bool EmulatedAdapter::present() const {
     return shared_->chip.connected();
 }
 
+std::uint32_t EmulatedAdapter::connection() const {
+    std::lock_guard lock(shared_->mutex);
+    return !shared_->unplugged && shared_->chip.connected() ? shared_->chip.connection() + 1 : 0;
+}
+
 void EmulatedAdapter::advance(std::uint64_t cycles) {
     std::unique_lock lock(shared_->mutex);
     shared_->run_for(cycles, [] { return false; });

@@ -58,6 +58,8 @@ class EmulatedAdapter : public UnpluggableAdapter {
     std::uint64_t cycles() const;        // emulated machine cycles since power-on
     std::uint32_t enumerations() const;  // times the host has enumerated the adapter
     bool present() const;                // on the bus
+    // While on the bus, a number that changes each time the adapter comes back; 0 while away.
+    std::uint32_t connection() const;
     // Lets emulated time pass with no host activity.
     void advance(std::uint64_t cycles);
     // A control transfer on the current connection, as the host's USB stack sends it.

@@ -231,6 +231,7 @@ const Scenario SCENARIOS[] = {
      0,
      XC2S30_DESIGN,
      20079},
+    // The last three load no image.
     {"OnlyAProm", "adapter=ready,chain=xcf01s", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
     {"NoSpartanII", "adapter=ready,chain=xcf04s+3s200", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
     {"NoTargetPower", "adapter=ready,power=0", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
@@ -240,13 +241,19 @@ void PrintTo(const Scenario& s, std::ostream* os) {
     *os << s.name;
 }
 
-constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct, CablePath::parallel,
-                               CablePath::emulated_adapter};
+constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct,
+                               CablePath::parallel,    CablePath::emulated_adapter,
+                               CablePath::libusb,      CablePath::libusb_emulated};
+// Every register access is an ioctl through umockdev: the cases that load no image.
+constexpr CablePath NODE_BY_NODE_PATHS[] = {CablePath::ppdev};
 
 class Program : public ::testing::TestWithParam<std::tuple<Scenario, CablePath>> {};
 
 TEST_P(Program, PrintsLogsAndEndsAsExpected) {
     const auto& [s, path] = GetParam();
+    if (const char* why = path_unavailable(path)) {
+        GTEST_SKIP() << why;
+    }
     Rig rig(s.board, path);
     std::string design;
     std::unique_ptr<TempFile> cut;
@@ -301,6 +308,11 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, Program,
                          ::testing::Combine(::testing::ValuesIn(SCENARIOS),
                                             ::testing::ValuesIn(PATHS)),
                          CaseOnPath());
+INSTANTIATE_TEST_SUITE_P(Unconfigured, Program,
+                         ::testing::Combine(::testing::ValuesIn(std::end(SCENARIOS) - 3,
+                                                                std::end(SCENARIOS)),
+                                            ::testing::ValuesIn(NODE_BY_NODE_PATHS)),
+                         CaseOnPath());
 
 struct FaultCase {
     const char* name;
@@ -323,6 +335,9 @@ class FaultyChain : public ::testing::TestWithParam<std::tuple<FaultCase, CableP
 // A chain that cannot be read is never configured, and the program ends instead of waiting.
 TEST_P(FaultyChain, IsNotConfigured) {
     const auto& [c, path] = GetParam();
+    if (const char* why = path_unavailable(path)) {
+        GTEST_SKIP() << why;
+    }
     sim::SimDescription description = parsed_description("adapter=ready,configured=1");
     c.fault(description.board);
     Rig rig(description, path);
@@ -336,6 +351,10 @@ TEST_P(FaultyChain, IsNotConfigured) {
 INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultyChain,
                          ::testing::Combine(::testing::ValuesIn(FAULT_CASES),
                                             ::testing::ValuesIn(PATHS)),
+                         CaseOnPath());
+INSTANTIATE_TEST_SUITE_P(Unconfigured, FaultyChain,
+                         ::testing::Combine(::testing::ValuesIn(FAULT_CASES),
+                                            ::testing::ValuesIn(NODE_BY_NODE_PATHS)),
                          CaseOnPath());
 
 }  // namespace

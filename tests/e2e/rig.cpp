@@ -13,6 +13,11 @@
 #include "sim/app/board_description.hpp"
 #include "tests/e2e/progress.hpp"
 #include "tests/support/input_file.hpp"
+#if OSCSET_MOCKDEV
+#include "cables/parallel/ppdev_port.hpp"
+#include "cables/usb/libusb_backend.hpp"
+#include "tests/mockdev/mock_devices.hpp"
+#endif
 
 namespace oscset::testing {
 namespace {
@@ -52,8 +57,26 @@ const char* path_name(CablePath path) {
             return "Parallel";
         case CablePath::emulated_adapter:
             return "EmulatedAdapter";
+        case CablePath::libusb:
+            return "Libusb";
+        case CablePath::libusb_emulated:
+            return "LibusbEmulatedAdapter";
+        case CablePath::ppdev:
+            return "Ppdev";
     }
     return "?";
+}
+
+const char* path_unavailable(CablePath path) {
+    if (path != CablePath::libusb && path != CablePath::libusb_emulated &&
+        path != CablePath::ppdev) {
+        return nullptr;
+    }
+#if OSCSET_MOCKDEV
+    return mockdev::mock_devices_missing();
+#else
+    return "device nodes are emulated on Linux only (umockdev)";
+#endif
 }
 
 void PrintTo(CablePath path, std::ostream* os) {
@@ -74,14 +97,15 @@ Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions option
 
 Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options)
     : path_(path) {
-    options.printer_port = options.printer_port || path == CablePath::parallel;
+    const bool emulated = path == CablePath::emulated_adapter || path == CablePath::libusb_emulated;
+    options.printer_port =
+        options.printer_port || path == CablePath::parallel || path == CablePath::ppdev;
     sim::SimDescription used = description;
-    if (path == CablePath::emulated_adapter && description.adapter != sim::AdapterKind::absent) {
+    if (emulated && description.adapter != sim::AdapterKind::absent) {
         used.adapter = sim::AdapterKind::emulated;
     }
     hardware_ = std::make_unique<sim::SimHardware>(used, options);
-    if (path == CablePath::emulated_adapter && description.adapter == sim::AdapterKind::ready &&
-        !description.faults.stale) {
+    if (emulated && description.adapter == sim::AdapterKind::ready && !description.faults.stale) {
         // "Already running": the firmware was loaded by an earlier run of the program, which
         // met no faults.
         usb::set_usb_backend(hardware_->emulated_adapter());
@@ -97,9 +121,25 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
     if (path == CablePath::direct) {
         direct_ = std::make_unique<sim::DirectCable>(board());
         inner = direct_.get();
-    } else if (path == CablePath::parallel) {
+    } else if (path == CablePath::parallel || path == CablePath::ppdev) {
         inner = &parallel::xpar_cable();
     }
+#if OSCSET_MOCKDEV
+    if (path_unavailable(path) == nullptr && (path == CablePath::libusb || emulated) &&
+        path != CablePath::emulated_adapter) {
+        bus_ = std::make_unique<mockdev::UsbBus>(&time_);
+        if (emulated_adapter() != nullptr) {
+            bus_->plug(mockdev::emulated_adapter_function(*emulated_adapter(), *hardware_->usb()));
+        } else if (adapter() != nullptr) {
+            bus_->plug(mockdev::sim_adapter_function(*adapter(), *hardware_->usb()));
+        }
+        usb::set_usb_backend(&usb::libusb_backend());
+    } else if (path_unavailable(path) == nullptr && path == CablePath::ppdev) {
+        parport_ = std::make_unique<mockdev::ParportNode>(*printer_port());
+        ppdev_ = std::make_unique<parallel::PpdevPort>(parport_->sysctl_dir(), "/dev");
+        parallel::set_port_io(ppdev_.get());
+    }
+#endif
     observer_ = std::make_unique<ObservingCable>(*inner, board(), watched_device(board()));
     cable::cable_set_driver(cable::USB_CABLE_NAME, observer_.get());
 }
@@ -108,6 +148,10 @@ Rig::~Rig() {
     // The observer goes before the hardware: no cable may stay bound to it.
     cable::cable_close();
     cable::cable_set_driver(cable::USB_CABLE_NAME, nullptr);
+    parallel::set_port_io(nullptr);
+    ppdev_.reset();
+    parport_.reset();
+    bus_.reset();
     hardware_.reset();
 }
 
@@ -129,10 +173,19 @@ ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
     return {code, std::move(normalised.text), std::move(normalised.progress)};
 }
 
+bool Rig::adapter_closed() const {
+#if OSCSET_MOCKDEV
+    if (bus_ != nullptr) {
+        return !bus_->counts(0).claimed;
+    }
+#endif
+    return hardware_->adapter() == nullptr || hardware_->adapter()->open_handles() == 0;
+}
+
 std::string Rig::ready_adapter_text() const {
-    return path_ == CablePath::usb_adapter || path_ == CablePath::emulated_adapter
-               ? "Setup EZ-USB Firmware\n\n"
-               : "";
+    const bool usb = path_ == CablePath::usb_adapter || path_ == CablePath::emulated_adapter ||
+                     path_ == CablePath::libusb || path_ == CablePath::libusb_emulated;
+    return usb ? "Setup EZ-USB Firmware\n\n" : "";
 }
 
 std::vector<std::string> events_starting(const std::vector<std::string>& events,

@@ -14,6 +14,14 @@
 #include "sim/board/direct_cable.hpp"
 #include "tests/e2e/observing_cable.hpp"
 
+namespace oscset::mockdev {
+class UsbBus;
+class ParportNode;
+}  // namespace oscset::mockdev
+namespace oscset::parallel {
+class PpdevPort;
+}  // namespace oscset::parallel
+
 namespace oscset::testing {
 
 enum class CablePath {
@@ -21,7 +29,15 @@ enum class CablePath {
     direct,            // a cable wired straight to the board, behind the USB cable's name
     parallel,          // the printer-port cable on a simulated port at 0x378, behind that name
     emulated_adapter,  // an emulated EZ-USB running the program's own firmware image
+    // The program's Linux backends on device nodes (umockdev): libusb over usbfs to the
+    // simulated adapter or to the emulated one, and ppdev on /dev/parport0 to the printer port.
+    libusb,
+    libusb_emulated,
+    ppdev,
 };
+
+// Null when the path can run in this process, else why not (one line).
+const char* path_unavailable(CablePath path);
 
 const char* path_name(CablePath path);
 void PrintTo(CablePath path, std::ostream* os);
@@ -67,6 +83,11 @@ class Rig {
     const ObservingCable& cable() const { return *observer_; }
     const platform::SimulatedTime& time() const { return time_; }
     CablePath path() const { return path_; }
+    // No handle of the program's is left on the adapter (on a device node: its interface is
+    // released).
+    bool adapter_closed() const;
+    mockdev::UsbBus* bus() { return bus_.get(); }               // the libusb paths' bus
+    mockdev::ParportNode* parport() { return parport_.get(); }  // the ppdev path's node
 
   private:
     platform::SimulatedTime time_{TIME_DIVISOR};
@@ -75,6 +96,9 @@ class Rig {
     std::unique_ptr<sim::SimHardware> hardware_;
     std::unique_ptr<sim::DirectCable> direct_;
     std::unique_ptr<ObservingCable> observer_;
+    std::unique_ptr<mockdev::UsbBus> bus_;
+    std::unique_ptr<mockdev::ParportNode> parport_;
+    std::unique_ptr<parallel::PpdevPort> ppdev_;
 };
 
 // Test names for cases run over every path: the case's name, then the path's.

@@ -11,6 +11,9 @@
 
 #include "tests/e2e/expected.hpp"
 #include "tests/e2e/rig.hpp"
+#if OSCSET_MOCKDEV
+#include "tests/mockdev/mock_devices.hpp"
+#endif
 
 namespace oscset::testing {
 namespace {
@@ -61,12 +64,17 @@ const AdapterCase ADAPTER_CASES[] = {
      SETUP + "\n" + PROGRAMMED_66M, 0, 0, 0},
 };
 
-class UsbAdapter : public ::testing::TestWithParam<AdapterCase> {};
+// The simulated adapter behind the driver's calls, and behind a device node under libusb.
+constexpr CablePath ADAPTER_PATHS[] = {CablePath::usb_adapter, CablePath::libusb};
+
+class UsbAdapter : public ::testing::TestWithParam<std::tuple<AdapterCase, CablePath>> {};
 
 TEST_P(UsbAdapter, OpenPrintsItsMarksAndTheRunFollows) {
-    const AdapterCase& c = GetParam();
-    Rig rig(c.board, CablePath::usb_adapter,
-            {.adapter = {.mode = c.fault, .offline_opens = c.offline_opens}});
+    const auto& [c, path] = GetParam();
+    if (const char* why = path_unavailable(path)) {
+        GTEST_SKIP() << why;
+    }
+    Rig rig(c.board, path, {.adapter = {.mode = c.fault, .offline_opens = c.offline_opens}});
     const ProgramRun run = rig.run({"66M"});
     EXPECT_EQ(run.output, c.output);
     EXPECT_EQ(run.exit_code, c.exit_code);
@@ -84,14 +92,21 @@ TEST_P(UsbAdapter, OpenPrintsItsMarksAndTheRunFollows) {
     if (c.downloads != 0 && c.exit_code != 0) {
         EXPECT_EQ(rig.board().clocks(), 0u) << "an adapter that never ran may not clock the board";
     }
-    EXPECT_EQ(rig.adapter()->open_handles(), 0) << "the run ends with the adapter closed";
+    EXPECT_TRUE(rig.adapter_closed()) << "the run ends with the adapter closed";
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapter, ::testing::ValuesIn(ADAPTER_CASES),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapter,
+                         ::testing::Combine(::testing::ValuesIn(ADAPTER_CASES),
+                                            ::testing::ValuesIn(ADAPTER_PATHS)),
+                         CaseOnPath());
 
-TEST(UsbAdapterAbsent, NothingIsTriedAndNothingReachesTheBoard) {
-    Rig rig("adapter=absent", CablePath::usb_adapter);
+class UsbAdapterAbsent : public ::testing::TestWithParam<CablePath> {};
+
+TEST_P(UsbAdapterAbsent, NothingIsTriedAndNothingReachesTheBoard) {
+    if (const char* why = path_unavailable(GetParam())) {
+        GTEST_SKIP() << why;
+    }
+    Rig rig("adapter=absent", GetParam());
     const ProgramRun run = rig.run({"66M"});
     EXPECT_EQ(run.output, SETUP + NOT_FOUND);
     EXPECT_EQ(run.exit_code, -1);
@@ -101,6 +116,32 @@ TEST(UsbAdapterAbsent, NothingIsTriedAndNothingReachesTheBoard) {
     EXPECT_TRUE(rig.events().empty());
     EXPECT_TRUE(rig.cable().shifts().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapterAbsent, ::testing::ValuesIn(ADAPTER_PATHS),
+                         [](const auto& info) { return std::string(path_name(info.param)); });
+
+#if OSCSET_MOCKDEV
+// Two adapters on the bus: the program drives the one libusb lists first, alone.
+TEST(UsbAdapterTwoPlugged, OneIsDrivenAndTheOtherLeftAlone) {
+    if (const char* why = path_unavailable(CablePath::libusb)) {
+        GTEST_SKIP() << why;
+    }
+    Rig rig("adapter=ready,configured=1", CablePath::libusb);
+    sim::Board other_board(parsed_description("configured=1").board);
+    sim::SimAdapter other(other_board, {.mode = sim::SimAdapterMode::running});
+    rig.bus()->plug(mockdev::sim_adapter_function(other, other));
+    const ProgramRun run = rig.run({"12.3M"});
+    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.output, SETUP + "\n" + CONFIGURED + RESULT_12_3M);
+    const bool first = !rig.events().empty();
+    const bool second = !other_board.events().empty();
+    EXPECT_NE(first, second) << "exactly one board is driven";
+    const std::vector<std::string>& driven = first ? rig.events() : other_board.events();
+    EXPECT_EQ(events_starting(driven, "synth locked"), (std::vector<std::string>{LOCKED_12_3M}));
+    const sim::SimAdapterCounts idle = first ? other.counts() : rig.adapter()->counts();
+    EXPECT_EQ(idle.bytes_read + idle.clocks, 0u) << "the other adapter carries nothing";
+}
+#endif
 
 // The next run finds what the first left: the adapter running its firmware, the FPGA
 // running the design.
@@ -158,8 +199,8 @@ std::string locked_event(const std::string& result) {
 }
 
 // Bulk transfers of the run without faults; the sweep goes from 0 to this.
-std::uint32_t transfers_of_a_clean_run(const FaultSweep& c) {
-    Rig rig("adapter=ready", CablePath::usb_adapter);
+std::uint32_t transfers_of_a_clean_run(const FaultSweep& c, CablePath path) {
+    Rig rig("adapter=ready", path);
     const ProgramRun run = rig.run(c.args, c.input);
     EXPECT_EQ(run.exit_code, 0);
     return rig.usb()->bulk_transfers();
@@ -204,7 +245,10 @@ bool keeps_the_rule(const FaultSweep& c, Rig& rig, const ProgramRun& run) {
     return false;
 }
 
-class FaultSweepTest : public ::testing::TestWithParam<FaultSweep> {};
+class FaultSweepTest : public ::testing::TestWithParam<std::tuple<FaultSweep, CablePath>> {};
+
+// Over libusb every run plugs a device node: every eighth count, and the last.
+constexpr std::uint32_t LIBUSB_SWEEP_STEP = 8;
 
 TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
 #ifdef _WIN32
@@ -212,14 +256,19 @@ TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
     // would use up the whole test program's time.
     GTEST_SKIP() << "the sweep runs in the native builds";
 #endif
-    const FaultSweep& c = GetParam();
-    const std::uint32_t transfers = transfers_of_a_clean_run(c);
+    const auto& [c, path] = GetParam();
+    if (const char* why = path_unavailable(path)) {
+        GTEST_SKIP() << why;
+    }
+    const std::uint32_t transfers = transfers_of_a_clean_run(c, path);
     ASSERT_GT(transfers, 20u);
     RecordProperty("bulk_transfers", static_cast<int>(transfers));
-    for (std::uint32_t n = 0; n <= transfers; ++n) {
+    const std::uint32_t step = path == CablePath::libusb ? LIBUSB_SWEEP_STEP : 1;
+    for (std::uint32_t n = 0; n <= transfers;
+         n = n < transfers ? std::min(n + step, transfers) : transfers + 1) {
         SCOPED_TRACE(std::string(c.key) + "=" + std::to_string(n));
         const std::string board = std::string("adapter=ready,") + c.key + "=" + std::to_string(n);
-        Rig rig(board.c_str(), CablePath::usb_adapter);
+        Rig rig(board.c_str(), path);
         const auto start = std::chrono::steady_clock::now();
         const ProgramRun run = rig.run(c.args, c.input);
         const auto took = std::chrono::steady_clock::now() - start;
@@ -258,8 +307,10 @@ TEST(FaultKeys, WorkOnEveryAdapter) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultSweepTest, ::testing::ValuesIn(FAULT_SWEEPS),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultSweepTest,
+                         ::testing::Combine(::testing::ValuesIn(FAULT_SWEEPS),
+                                            ::testing::ValuesIn(ADAPTER_PATHS)),
+                         CaseOnPath());
 
 // A blank EZ-USB that runs the program's own firmware: the host's halt, download and run reach
 // the emulated chip, and what the boot loop then sees is the firmware's own renumeration.
