@@ -10,6 +10,13 @@ if(MSVC)
     target_compile_options(oscset_options INTERFACE /W4)
 else()
     target_compile_options(oscset_options INTERFACE -Wall -Wextra -Wpedantic)
+    # The divider search must choose the same pair on every target: IEEE double, each
+    # operation rounded once. No fused multiply-add, and on 32-bit x86 SSE2 instead of the
+    # x87 unit's 80-bit intermediates.
+    target_compile_options(oscset_options INTERFACE -ffp-contract=off)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86|X86|AMD64|x86_64)$")
+        target_compile_options(oscset_options INTERFACE -msse2 -mfpmath=sse)
+    endif()
 endif()
 
 if(OSCSET_SANITIZE)

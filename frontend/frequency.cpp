@@ -1,5 +1,6 @@
 #include "frontend/frequency.hpp"
 
+#include <cfloat>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -7,6 +8,12 @@
 #include <string_view>
 
 #include "platform/console.hpp"
+
+// The search's comparisons, ties and early stop are defined in double precision: a build that
+// keeps wider intermediates (the x87 unit) chooses other dividers for some frequencies.
+#if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+#error "frequency search needs double arithmetic without excess precision (i686: -msse2 -mfpmath=sse)"
+#endif
 
 namespace oscset::frontend {
 namespace {

@@ -172,9 +172,9 @@ const char* spartan2_name(std::uint32_t idcode) {
 
 status_t jtag_read_idcode(std::uint32_t* out) {
     std::array<std::uint8_t, 4> buffer{};
-    const status_t result = jtag_reset_to_idle(6) |
-                            jtag_load_ir(INSTRUCTION_IDCODE, SPARTAN2_IR_LENGTH) |
-                            jtag_scan_dr(nullptr, buffer.data(), 32);
+    status_t result = jtag_reset_to_idle(6);
+    result |= jtag_load_ir(INSTRUCTION_IDCODE, SPARTAN2_IR_LENGTH);
+    result |= jtag_scan_dr(nullptr, buffer.data(), 32);
     if (out != nullptr) {
         *out = bytes_to_word(buffer.data());
     }

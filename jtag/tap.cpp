@@ -129,8 +129,8 @@ status_t jtag_select_user(std::uint32_t type) {
     if (result != STATUS_OK || code == 0) {
         return result;
     }
-    const status_t selected =
-        jtag_load_ir(code, SPARTAN2_IR_LENGTH) | jtag_shift_dr(nullptr, nullptr, 0, DR_ENTER);
+    status_t selected = jtag_load_ir(code, SPARTAN2_IR_LENGTH);
+    selected |= jtag_shift_dr(nullptr, nullptr, 0, DR_ENTER);
     if (selected == STATUS_OK) {
         user_type.store(t);
     }

@@ -3,7 +3,7 @@
 // placeholder XC2S100 design, a complete raw stream (97,652 bytes) with zero frame data and
 // the CRC words that the chip's check accepts. With <image>: the board's real design, a raw
 // stream or a .bit file (whose header is dropped), refused unless it starts with the dummy
-// byte 0xFF and has the size of a Spartan-II stream.
+// byte 0xFF followed by the sync word and has the size of a Spartan-II stream.
 
 #include <array>
 #include <cstdint>
@@ -110,6 +110,32 @@ std::vector<std::uint8_t> placeholder_xc2s100() {
     return s.bytes;
 }
 
+// The sync word follows the dummy 0xFF words. Data written for a PROM is bit-swapped in
+// every byte: it starts with 0xFF too, but its sync word reads 0x5599AA66, and the chip,
+// finding none, would ignore the whole stream.
+constexpr std::uint32_t SYNC_WORD = 0xAA995566;
+constexpr std::size_t MAX_DUMMY_BYTES = 64;
+
+bool has_sync_word(const std::vector<std::uint8_t>& stream, const char* name) {
+    std::size_t at = 0;
+    while (at < stream.size() && at < MAX_DUMMY_BYTES && stream[at] == 0xFF) {
+        ++at;
+    }
+    std::uint32_t found = 0;
+    std::size_t got = 0;
+    for (; got < 4 && at + got < stream.size(); ++got) {
+        found = found << 8 | stream[at + got];
+    }
+    if (got == 4 && found == SYNC_WORD) {
+        return true;
+    }
+    std::fprintf(stderr,
+                 "OSCSET_CONFIG_IMAGE: %s: no sync word 0xAA995566 after the leading 0xFF bytes "
+                 "(found 0x%0*X at byte %zu; a bit-swapped PROM file shows 0x5599AA66)\n",
+                 name, static_cast<int>(2 * got), static_cast<unsigned>(found), at);
+    return false;
+}
+
 bool read_design(const char* name, std::vector<std::uint8_t>& stream) {
     std::ifstream in(name, std::ios::binary);
     if (!in) {
@@ -138,6 +164,9 @@ bool read_design(const char* name, std::vector<std::uint8_t>& stream) {
     if (stream.empty() || stream[0] != 0xFF) {
         std::fprintf(stderr, "OSCSET_CONFIG_IMAGE: %s: the stream does not start with 0xFF\n",
                      name);
+        return false;
+    }
+    if (!has_sync_word(stream, name)) {
         return false;
     }
     for (std::size_t size : spartan2_stream_bytes) {

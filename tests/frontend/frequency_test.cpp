@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "frontend/frequency.hpp"
 #include "platform/console.hpp"
+#include "tests/support/temp_file.hpp"
 
 namespace oscset::frontend {
 namespace {
@@ -157,6 +160,35 @@ TEST(SearchDividers, EveryValidRequestStaysWithinTheDividerLimits) {
         EXPECT_LT(plan.best_error_hz, 1'000'000.0) << hz;
     }
     EXPECT_EQ(console.text(), "");
+}
+
+// The same dividers on every target: a table made apart from this code, in IEEE double.
+TEST(SearchDividers, AgreesWithTheReferenceTable) {
+    std::ifstream table(testing::test_data("divider_table.txt"));
+    ASSERT_TRUE(table) << "tests/data/divider_table.txt";
+    platform::ConsoleCapture console;
+    int rows = 0;
+    for (std::string line; std::getline(table, line);) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        std::istringstream fields(line);
+        std::string input;
+        divider_plan want;
+        fields >> input >> want.post_div >> want.doubler >> want.div_a >> want.div_b;
+        ASSERT_TRUE(fields) << line;
+        ++rows;
+        const parsed_frequency request = parse_frequency(input.data());
+        divider_plan plan;
+        ASSERT_EQ(request.error, frequency_error::none) << line;
+        ASSERT_TRUE(search_dividers(request.target_hz, plan)) << line;
+        if (plan.post_div != want.post_div || plan.doubler != want.doubler ||
+            plan.div_a != want.div_a || plan.div_b != want.div_b) {
+            ADD_FAILURE() << line << ": chose " << plan.post_div << ' ' << plan.doubler << ' '
+                          << plan.div_a << ' ' << plan.div_b;
+        }
+    }
+    EXPECT_GT(rows, 3000);
 }
 
 }  // namespace
