@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <array>
 #include <climits>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "cables/usb/ezusb.hpp"
+#include "cables/usb/usb_requests.hpp"
 #include "platform/console.hpp"
 
 namespace oscset::usb {
@@ -20,30 +20,8 @@ constexpr unsigned WRITE_TIMEOUT_MS = 5000;
 // Longer than the reader's hand-over wait, so that an exchange reports a missing answer
 // before the read itself gives up; it also bounds how long closing waits for the reader.
 constexpr unsigned READ_TIMEOUT_MS = 6000;
-constexpr std::size_t DOWNLOAD_CHUNK = 512;       // well inside what the chip and hosts take
-constexpr std::size_t INTERNAL_RAM_END = 0x1B40;  // the 0xA0 request reaches no further
 constexpr int ADAPTER_INTERFACE = 0;
-constexpr std::uint8_t VENDOR_DEVICE = static_cast<std::uint8_t>(LIBUSB_REQUEST_TYPE_VENDOR) |
-                                       static_cast<std::uint8_t>(LIBUSB_RECIPIENT_DEVICE);
-constexpr std::uint8_t VENDOR_OUT = VENDOR_DEVICE | static_cast<std::uint8_t>(LIBUSB_ENDPOINT_OUT);
-constexpr std::uint8_t VENDOR_IN = VENDOR_DEVICE | static_cast<std::uint8_t>(LIBUSB_ENDPOINT_IN);
 constexpr const char* UDEV_RULE = "cables/usb/60-oscset-adapter.rules";
-
-// The firmware's endpoints in interface order: the driver's pipe number is the index.
-struct PipeEndpoint {
-    std::uint8_t address;
-    bool interrupt;
-};
-constexpr std::array<PipeEndpoint, 8> PIPE_ENDPOINTS{{
-    {.address = 0x01, .interrupt = false},
-    {.address = 0x02, .interrupt = false},
-    {.address = 0x04, .interrupt = false},
-    {.address = 0x06, .interrupt = false},
-    {.address = 0x81, .interrupt = true},
-    {.address = 0x82, .interrupt = false},
-    {.address = 0x84, .interrupt = false},
-    {.address = 0x86, .interrupt = false},
-}};
 
 // Owns the libusb context; every open handle keeps it alive.
 struct Context {
@@ -96,48 +74,25 @@ class SharedHandle {
     bool busy_reported_ = false;
 };
 
-class LibusbDevice final : public UsbDevice {
+class LibusbDevice final : public UsbDevice, private ControlPipe {
   public:
     explicit LibusbDevice(std::shared_ptr<SharedHandle> shared) : shared_(std::move(shared)) {}
 
     bool vendor_request(std::uint8_t request, std::uint16_t value, std::uint16_t index,
                         std::uint8_t data) override {
         std::uint8_t byte = data;
-        const int rc = libusb_control_transfer(shared_->get(), VENDOR_OUT, request, value, index,
-                                               &byte, 1, CONTROL_TIMEOUT_MS);
+        const int rc = transfer_control(cpu_control_setup(request, value, index), &byte);
         if (rc == 1) {
             return true;
         }
         // Released from reset, renumerating firmware drops off the bus at once and may cut
         // the request's status stage short.
-        const bool releases_cpu =
-            request == EZUSB_LOAD_REQUEST && value == EZUSB_CPUCS && data == 0;
-        return releases_cpu &&
+        return releases_cpu(request, value, data) &&
                (rc == LIBUSB_ERROR_IO || rc == LIBUSB_ERROR_NO_DEVICE || rc == LIBUSB_ERROR_PIPE);
     }
 
-    // Writes the image, then reads it back while the CPU is still held: a bad download is
-    // reported here, not found later as a dead adapter.
     bool download(std::span<const std::uint8_t> image) override {
-        if (image.size() > INTERNAL_RAM_END) {
-            return false;
-        }
-        std::array<std::uint8_t, DOWNLOAD_CHUNK> chunk{};
-        for (std::size_t offset = 0; offset < image.size(); offset += DOWNLOAD_CHUNK) {
-            const std::size_t length = std::min(DOWNLOAD_CHUNK, image.size() - offset);
-            std::memcpy(chunk.data(), image.data() + offset, length);
-            if (!ram_request(VENDOR_OUT, offset, chunk.data(), length)) {
-                return false;
-            }
-        }
-        for (std::size_t offset = 0; offset < image.size(); offset += DOWNLOAD_CHUNK) {
-            const std::size_t length = std::min(DOWNLOAD_CHUNK, image.size() - offset);
-            if (!ram_request(VENDOR_IN, offset, chunk.data(), length) ||
-                std::memcmp(chunk.data(), image.data() + offset, length) != 0) {
-                return false;
-            }
-        }
-        return true;
+        return download_to_ram(*this, image);
     }
 
     bool get_string(std::uint8_t index, std::uint16_t language,
@@ -166,24 +121,23 @@ class LibusbDevice final : public UsbDevice {
     }
 
   private:
-    bool ram_request(std::uint8_t type, std::size_t address, std::uint8_t* data,
-                     std::size_t length) {
-        const int rc = libusb_control_transfer(
-            shared_->get(), type, EZUSB_LOAD_REQUEST, static_cast<std::uint16_t>(address), 0, data,
-            static_cast<std::uint16_t>(length), CONTROL_TIMEOUT_MS);
-        return rc == static_cast<int>(length);
+    int transfer_control(const ControlSetup& setup, std::uint8_t* data) {
+        return libusb_control_transfer(shared_->get(), setup.type, setup.request, setup.value,
+                                       setup.index, data, setup.length, CONTROL_TIMEOUT_MS);
+    }
+
+    bool control(const ControlSetup& setup, std::uint8_t* data) override {
+        return transfer_control(setup, data) == setup.length;
     }
 
     bool transfer(std::uint32_t pipe, bool in, std::uint8_t* data, std::uint32_t length,
                   std::uint32_t& transferred, unsigned timeout_ms) {
         transferred = 0;
-        if (pipe >= PIPE_ENDPOINTS.size() || length > INT_MAX) {
+        const std::optional<PipeEndpoint> found = pipe_endpoint(pipe, in);
+        if (!found || length > INT_MAX || !shared_->claim()) {
             return false;
         }
-        const PipeEndpoint endpoint = PIPE_ENDPOINTS[pipe];
-        if (((endpoint.address & LIBUSB_ENDPOINT_IN) != 0) != in || !shared_->claim()) {
-            return false;
-        }
+        const PipeEndpoint endpoint = *found;
         int moved = 0;
         const int rc = endpoint.interrupt
                            ? libusb_interrupt_transfer(shared_->get(), endpoint.address, data,

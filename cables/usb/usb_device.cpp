@@ -7,6 +7,11 @@ UsbBackend* installed = nullptr;
 
 }  // namespace
 
+std::unique_ptr<UsbDevice> FirstFoundBackend::open(int index) {
+    std::unique_ptr<UsbDevice> device = first_.open(index);
+    return device != nullptr ? std::move(device) : second_.open(index);
+}
+
 void set_usb_backend(UsbBackend* backend) {
     installed = backend;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // USB device access: the effects of the EZ-USB kernel driver's control codes, and the open of
-// adapter N. One backend per platform (libusb on Linux, the kernel driver on Windows) and
-// simulated ones; the USB cable above never knows which.
+// adapter N. One backend per platform (libusb on Linux; the kernel driver, else WinUSB, on
+// Windows) and simulated ones; the USB cable above never knows which.
 
 #include <cstdint>
 #include <memory>
@@ -55,6 +55,18 @@ class UsbBackend {
 
   protected:
     ~UsbBackend() = default;
+};
+
+// Adapter N from the first of two backends that has one (on Windows: the kernel driver's,
+// then WinUSB's).
+class FirstFoundBackend final : public UsbBackend {
+  public:
+    FirstFoundBackend(UsbBackend& first, UsbBackend& second) : first_(first), second_(second) {}
+    std::unique_ptr<UsbDevice> open(int index) override;
+
+  private:
+    UsbBackend& first_;
+    UsbBackend& second_;
 };
 
 // The backend that the USB cable uses; the program's main installs one before it opens the

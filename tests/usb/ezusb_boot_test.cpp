@@ -20,6 +20,7 @@ namespace {
 using testing::FakeUsb;
 using testing::Strings;
 using calls_t = std::vector<std::string>;
+using testing::concat;
 using sleeps_t = std::vector<std::uint32_t>;
 
 const std::string SETUP = "Setup EZ-USB Firmware\n";
@@ -43,14 +44,6 @@ void fresh(FakeUsb& f, int absent_opens) {
     f.strings_after_boot = testing::ADAPTER_STRINGS;
     f.presence.assign(1, true);
     f.presence.insert(f.presence.end(), static_cast<std::size_t>(absent_opens), false);
-}
-
-calls_t concat(std::initializer_list<calls_t> parts) {
-    calls_t all;
-    for (const calls_t& p : parts) {
-        all.insert(all.end(), p.begin(), p.end());
-    }
-    return all;
 }
 
 const BootCase BOOT_CASES[] = {

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -81,5 +82,14 @@ class FakeUsb final : public UsbBackend {
     std::vector<std::uint8_t> downloaded_;
     int live_ = 0;
 };
+
+// Call logs written as their parts, in order.
+inline std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const std::vector<std::string>& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
 
 }  // namespace oscset::usb::testing
