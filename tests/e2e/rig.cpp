@@ -17,6 +17,15 @@
 #include "cables/parallel/ppdev_port.hpp"
 #include "cables/usb/libusb_backend.hpp"
 #include "tests/mockdev/mock_devices.hpp"
+#else
+// Without device nodes the rig never makes these, but its members still need whole types.
+namespace oscset::mockdev {
+class UsbBus {};
+class ParportNode {};
+}  // namespace oscset::mockdev
+namespace oscset::parallel {
+class PpdevPort {};
+}  // namespace oscset::parallel
 #endif
 
 namespace oscset::testing {
