@@ -14,6 +14,7 @@
 #include "platform/time.hpp"
 #include "sim/app/board_description.hpp"
 #include "sim/app/sim_hardware.hpp"
+#include "tests/support/recording_cable.hpp"
 
 namespace oscset::sim {
 namespace {
@@ -29,55 +30,63 @@ struct Causes {
     std::uint64_t readbacks = 0;                // pipe-2 transfers
 };
 
-// The USB cable itself, with the adapter's counts read around every call. Passes every call
-// through unchanged.
-class CountingCable final : public cable::Cable {
+// A spy in front of the USB cable, with the adapter's counts read around every shift. Passes
+// every call through unchanged.
+class CauseCounter {
   public:
-    CountingCable(SimAdapter& adapter, Causes& causes) : adapter_(adapter), causes_(causes) {}
+    CauseCounter(SimAdapter& adapter, Causes& causes) : adapter_(adapter), causes_(causes) {
+        spy.records_tdi = false;
+        spy.on_shift = [this](const testing::ShiftCall&) {
+            follow_events();
+            before_ = adapter_.counts();
+        };
+        spy.after_shift = [this](const testing::ShiftCall& call) { count(call); };
+    }
+    ~CauseCounter() { follow_events(); }
+    CauseCounter(const CauseCounter&) = delete;
+    CauseCounter& operator=(const CauseCounter&) = delete;
 
-    std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) override {
-        tms_ = -1;
-        return inner().open(port, speed, description);
+    testing::SpyCable spy{usb::usb_cable()};
+
+  private:
+    // Opens and probes since the last shift: an open forgets the level, a probe drives TMS high.
+    void follow_events() {
+        for (; seen_ < spy.events.size(); ++seen_) {
+            if (spy.events[seen_] == "probe") {
+                ++causes_.probes;
+                tms_ = 1;
+            } else if (spy.events[seen_].starts_with("open")) {
+                tms_ = -1;
+            }
+        }
     }
-    void close() override { inner().close(); }
-    std::int32_t probe() override {
-        ++causes_.probes;
-        tms_ = 1;  // the probe byte drives TMS high
-        return inner().probe();
-    }
-    std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
-                       std::int32_t tms_during, std::int32_t tms_last) override {
-        const SimAdapterCounts before = adapter_.counts();
-        const std::int32_t result = inner().shift(tdi, tdo, count, tms_during, tms_last);
+    void count(const testing::ShiftCall& call) {
         const SimAdapterCounts after = adapter_.counts();
-        if (count == 0) {
-            return result;
+        if (call.count == 0) {
+            return;
         }
         ++causes_.shifts;
-        const std::int32_t during = tms_during != 0 ? 1 : 0;
-        const std::int32_t last = tms_last != 0 ? 1 : 0;
         // A last bit at another level, or bits short of a whole byte, go per clock.
-        const bool tail = during != last || count % 8 != 0;
-        const std::uint32_t commands = after.write_calls[3] - before.write_calls[3];
+        const bool tail = call.tms_during != call.tms_last || call.count % 8 != 0;
+        const std::uint32_t commands = after.write_calls[3] - before_.write_calls[3];
         const std::uint32_t modes = commands - (tail ? 1 : 0);
         causes_.mode_commands += modes;
         if (modes != 0) {
-            causes_.mode_commands_redundant += tms_ == during ? 1 : 0;
-            tms_ = during;
+            causes_.mode_commands_redundant += tms_ == call.tms_during ? 1 : 0;
+            tms_ = call.tms_during;
         }
         if (tail) {
             ++causes_.tails;
-            causes_.tails_without_tdo += tdo == nullptr ? 1 : 0;
-            tms_ = last;
+            causes_.tails_without_tdo += call.reads_tdo ? 0 : 1;
+            tms_ = call.tms_last;
         }
-        causes_.readbacks += after.write_calls[2] - before.write_calls[2];
-        return result;
+        causes_.readbacks += after.write_calls[2] - before_.write_calls[2];
     }
 
-  private:
-    static cable::Cable& inner() { return usb::usb_cable(); }
     SimAdapter& adapter_;
     Causes& causes_;
+    SimAdapterCounts before_;
+    std::size_t seen_ = 0;
     std::int32_t tms_ = -1;  // the TMS level the adapter holds, as its bytes set it
 };
 
@@ -106,8 +115,8 @@ void run_program(benchmark::State& state, platform::SimulatedTime& time, Totals&
     std::string error;
     parse_board_description("adapter=ready,configured=1", description, error);
     auto hardware = std::make_unique<SimHardware>(description);
-    CountingCable counting(*hardware->adapter(), totals.causes);
-    cable::cable_set_driver(cable::USB_CABLE_NAME, &counting);
+    CauseCounter counter(*hardware->adapter(), totals.causes);
+    cable::cable_set_driver(cable::USB_CABLE_NAME, &counter.spy);
     time.clear();
     const char* argv[] = {"oscset", "12.3M"};
     state.ResumeTiming();

@@ -44,7 +44,7 @@ void set_environment(const char* name, const std::string& value) {
 #endif
 }
 
-// The FPGA nearest TDO, whose instruction the observer watches; device 0 without one.
+// The FPGA nearest TDO, whose instruction the spy's observations watch; device 0 without one.
 std::size_t watched_device(const sim::Board& board) {
     for (std::size_t i = 0; i < board.device_count(); ++i) {
         if (board.fpga(i) != nullptr) {
@@ -149,12 +149,29 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
         parallel::set_port_io(ppdev_.get());
     }
 #endif
-    observer_ = std::make_unique<ObservingCable>(*inner, board(), watched_device(board()));
-    cable::cable_set_driver(cable::USB_CABLE_NAME, observer_.get());
+    // Every TAP moves alike; the instruction is the watched device's.
+    const std::size_t watched = watched_device(board());
+    const auto state = [this, watched] {
+        return watched < board().device_count() ? board().tap_state(watched)
+                                                : sim::TapState::test_logic_reset;
+    };
+    spy_ = std::make_unique<SpyCable>(*inner);
+    spy_->on_shift = [this, watched, state](const ShiftCall&) {
+        pending_.state_before = state();
+        pending_.instruction = watched < board().device_count() ? board().instruction(watched) : 0;
+        pending_.events_before = board().events().size();
+    };
+    spy_->after_shift = [this, state](const ShiftCall& call) {
+        ObservedShift& s = shifts_.emplace_back(pending_);
+        static_cast<ShiftCall&>(s) = call;
+        s.state_after = state();
+        s.events_after = board().events().size();
+    };
+    cable::cable_set_driver(cable::USB_CABLE_NAME, spy_.get());
 }
 
 Rig::~Rig() {
-    // The observer goes before the hardware: no cable may stay bound to it.
+    // The spy goes before the hardware: no cable may stay bound to it.
     cable::cable_close();
     cable::cable_set_driver(cable::USB_CABLE_NAME, nullptr);
     parallel::set_port_io(nullptr);

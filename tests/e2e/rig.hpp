@@ -12,7 +12,7 @@
 #include "platform/time.hpp"
 #include "sim/app/sim_hardware.hpp"
 #include "sim/board/direct_cable.hpp"
-#include "tests/e2e/observing_cable.hpp"
+#include "tests/support/recording_cable.hpp"
 
 namespace oscset::mockdev {
 class UsbBus;
@@ -45,6 +45,17 @@ void PrintTo(CablePath path, std::ostream* os);
 // Sleeps and bounded waits last 1/TIME_DIVISOR of their nominal time: the USB read-back's
 // 5000 ms limit still leaves a loaded machine 250 ms for the reader thread.
 inline constexpr std::uint32_t TIME_DIVISOR = 20;
+
+// A shift as a spy in front of the path's own cable saw it, with where the simulated board
+// stood before and after: enough to tell scans, instruction loads and resets apart without
+// changing a single clock.
+struct ObservedShift : ShiftCall {
+    sim::TapState state_before = sim::TapState::test_logic_reset;
+    sim::TapState state_after = sim::TapState::test_logic_reset;
+    std::uint32_t instruction = 0;  // the watched FPGA's, as the shift began
+    std::size_t events_before = 0;  // board event lines before and after the shift
+    std::size_t events_after = 0;
+};
 
 struct ProgramRun {
     int exit_code = 0;
@@ -80,7 +91,8 @@ class Rig {
     sim::EmulatedAdapter* emulated_adapter() { return hardware_->emulated_adapter(); }
     sim::FaultyUsb* usb() { return hardware_->usb(); }
     sim::SimPrinterPort* printer_port() { return hardware_->printer_port(); }
-    const ObservingCable& cable() const { return *observer_; }
+    // Written by whichever thread shifts; read once the program has ended.
+    const std::vector<ObservedShift>& shifts() const { return shifts_; }
     const platform::SimulatedTime& time() const { return time_; }
     CablePath path() const { return path_; }
     // No handle of the program's is left on the adapter (on a device node: its interface is
@@ -95,7 +107,9 @@ class Rig {
     std::string design_;
     std::unique_ptr<sim::SimHardware> hardware_;
     std::unique_ptr<sim::DirectCable> direct_;
-    std::unique_ptr<ObservingCable> observer_;
+    std::unique_ptr<SpyCable> spy_;
+    ObservedShift pending_;
+    std::vector<ObservedShift> shifts_;
     std::unique_ptr<mockdev::UsbBus> bus_;
     std::unique_ptr<mockdev::ParportNode> parport_;
     std::unique_ptr<parallel::PpdevPort> ppdev_;

@@ -29,23 +29,23 @@ bool continues_scan(const ObservedShift& s) {
 // The shifts that carried TDI data in the CFG_IN scan with the most data: the stream.
 std::vector<std::size_t> stream_blocks(const std::vector<ObservedShift>& shifts) {
     std::vector<std::size_t> best;
-    std::size_t best_bytes = 0;
+    std::size_t best_bits = 0;
     for (std::size_t i = 0; i < shifts.size();) {
         if (!continues_scan(shifts[i]) || shifts[i].instruction != jtag::INSTRUCTION_CFG_IN) {
             ++i;
             continue;
         }
         std::vector<std::size_t> blocks;
-        std::size_t bytes = 0;
+        std::size_t bits = 0;
         for (; i < shifts.size() && continues_scan(shifts[i]); ++i) {
-            if (shifts[i].has_tdi) {
+            if (!shifts[i].tdi.empty()) {
                 blocks.push_back(i);
-                bytes += shifts[i].tdi.size();
+                bits += shifts[i].tdi.size();
             }
         }
-        if (bytes > best_bytes) {
+        if (bits > best_bits) {
             best = blocks;
-            best_bytes = bytes;
+            best_bits = bits;
         }
     }
     return best;
@@ -73,8 +73,8 @@ std::optional<std::size_t> shift_logging(const std::vector<ObservedShift>& shift
 
 // The bit that opens every newly selected USER scan: one clock, TDI high.
 bool is_start_bit(const ObservedShift& s) {
-    return s.count == 1 && s.has_tdi && (s.tdi[0] & 0x80) != 0 &&
-           s.instruction == jtag::INSTRUCTION_USER1 && s.state_before == TapState::shift_dr;
+    return s.count == 1 && s.tdi == "1" && s.instruction == jtag::INSTRUCTION_USER1 &&
+           s.state_before == TapState::shift_dr;
 }
 
 constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct, CablePath::parallel};
@@ -102,14 +102,14 @@ TEST_P(RoadOfOneRequest, ConfiguredBoardIsReconfiguredAndProgrammedWithOnePacket
     EXPECT_EQ(at.devices_tdo_side + at.devices_tdi_side + at.ir_bits_tdo_side + at.ir_bits_tdi_side,
               0);
 
-    const std::vector<ObservedShift>& shifts = rig.cable().shifts();
+    const std::vector<ObservedShift>& shifts = rig.shifts();
     const std::vector<std::string>& events = rig.events();
 
     // The image through CFG_IN: 23 blocks of 4096 bytes in one open scan, then the last one
     // of 3,444 bytes, which leaves Shift-DR.
     const std::vector<std::size_t> blocks = stream_blocks(shifts);
     ASSERT_EQ(blocks.size(), 24u);
-    std::vector<std::uint8_t> streamed;
+    std::string streamed;
     for (std::size_t b = 0; b < blocks.size(); ++b) {
         const ObservedShift& s = shifts[blocks[b]];
         const bool last = b + 1 == blocks.size();
@@ -117,10 +117,10 @@ TEST_P(RoadOfOneRequest, ConfiguredBoardIsReconfiguredAndProgrammedWithOnePacket
             << "block " << b;
         EXPECT_EQ(s.tms_last, last) << "block " << b;
         EXPECT_FALSE(s.reads_tdo) << "block " << b;
-        streamed.insert(streamed.end(), s.tdi.begin(), s.tdi.end());
+        streamed += s.tdi;
     }
     const auto image = resources::config_image();
-    EXPECT_TRUE(std::equal(streamed.begin(), streamed.end(), image.begin(), image.end()));
+    EXPECT_TRUE(streamed == byte_bits(image));
 
     // The running design was shut down before the stream, and the new one started after it.
     const auto shutdown = event_index(events, fpga_shutdown(0));
@@ -137,8 +137,9 @@ TEST_P(RoadOfOneRequest, ConfiguredBoardIsReconfiguredAndProgrammedWithOnePacket
     const ObservedShift& packet = shifts[*write];
     EXPECT_EQ(packet.instruction, jtag::INSTRUCTION_USER1);
     EXPECT_EQ(packet.state_before, TapState::shift_dr);
-    EXPECT_EQ(packet.tdi, (std::vector<std::uint8_t>{0x80, 0x00, 0x00, 0x00, 0x48, 0x27, 0x00, 0x28,
-                                                     0x00, 0x00, 0x00, 0x00, 0x01, 0x00}));
+    EXPECT_EQ(packet.tdi,
+              byte_bits(std::vector<std::uint8_t>{0x80, 0x00, 0x00, 0x00, 0x48, 0x27, 0x00, 0x28,
+                                                  0x00, 0x00, 0x00, 0x00, 0x01, 0x00}));
     ASSERT_GT(*write, 0u);
     EXPECT_TRUE(is_start_bit(shifts[*write - 1]));
 
@@ -171,7 +172,7 @@ TEST_P(SecondTransfer, ContinuesTheOpenScanOnlyWhenTheFpgaIsAlone) {
     const ProgramRun run = rig.run({}, "10M\n12.3M\n\n");
     ASSERT_EQ(run.exit_code, 0);
 
-    const std::vector<ObservedShift>& shifts = rig.cable().shifts();
+    const std::vector<ObservedShift>& shifts = rig.shifts();
     const std::vector<std::string>& events = rig.events();
     const auto first = event_index(events, "bus write", 0);
     const auto second = event_index(events, "bus write", 1);

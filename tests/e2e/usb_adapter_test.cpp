@@ -119,7 +119,7 @@ TEST_P(UsbAdapterAbsent, NothingIsTriedAndNothingReachesTheBoard) {
     EXPECT_EQ(rig.adapter(), nullptr);
     EXPECT_EQ(rig.board().clocks(), 0u);
     EXPECT_TRUE(rig.events().empty());
-    EXPECT_TRUE(rig.cable().shifts().empty());
+    EXPECT_TRUE(rig.shifts().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapterAbsent, ::testing::ValuesIn(ADAPTER_PATHS),

@@ -6,52 +6,35 @@
 
 namespace oscset::testing {
 
-std::int32_t RecordingCable::open(std::uint16_t port, std::int32_t speed, char* description) {
+void CableLog::note_open(std::uint16_t port, std::int32_t speed, const char* description) {
     events.push_back("open " + std::to_string(port));
     last_port = port;
     last_speed = speed;
     got_description = description != nullptr;
-    return open_result;
 }
 
-void RecordingCable::close() {
-    events.push_back("close");
-}
-
-std::int32_t RecordingCable::probe() {
-    events.push_back("probe");
-    return probe_result;
-}
-
-std::int32_t RecordingCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
-                                   std::int32_t tms_during, std::int32_t tms_last) {
+ShiftCall CableLog::note_shift(const std::uint8_t* tdi, const std::uint8_t* tdo,
+                               std::uint32_t count, std::int32_t tms_during,
+                               std::int32_t tms_last) {
     ShiftCall call{count, tms_during != 0, tms_last != 0, {}, tdo != nullptr};
+    if (tdi != nullptr && records_tdi) {
+        call.tdi = byte_bits({tdi, (count + 7) / 8});
+        call.tdi.resize(count);
+    }
     if (on_shift) {
         on_shift(call);
     }
-    std::uint8_t tdi_byte = 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (tdi != nullptr) {
-            if (i % 8 == 0) {
-                tdi_byte = tdi[i / 8];  // taken before tdo may overwrite the same byte
-            }
-            call.tdi += ((tdi_byte >> (7 - i % 8)) & 1) ? '1' : '0';
-        }
-        if (tdo != nullptr && !keeps_tdo) {
-            if (i % 8 == 0) {
-                tdo[i / 8] = 0;
-            }
-            if (tdo_level(clock_)) {
-                tdo[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
-            }
-        }
-        ++clock_;
-    }
-    calls.push_back(std::move(call));
-    return 1;
+    return call;
 }
 
-std::string RecordingCable::trace() const {
+void CableLog::noted(const ShiftCall& call) {
+    if (after_shift) {
+        after_shift(call);
+    }
+    calls.push_back(call);
+}
+
+std::string CableLog::trace() const {
     std::string out;
     for (const ShiftCall& c : calls) {
         if (!out.empty()) {
@@ -69,12 +52,73 @@ std::string RecordingCable::trace() const {
     return out;
 }
 
-std::string RecordingCable::tdi_stream() const {
+std::string CableLog::tdi_stream() const {
     std::string bits;
     for (const ShiftCall& c : calls) {
         bits += c.tdi;
     }
     return bits;
+}
+
+std::uint64_t CableLog::clocks() const {
+    std::uint64_t total = 0;
+    for (const ShiftCall& c : calls) {
+        total += c.count;
+    }
+    return total;
+}
+
+std::int32_t RecordingCable::open(std::uint16_t port, std::int32_t speed, char* description) {
+    note_open(port, speed, description);
+    return open_result;
+}
+
+void RecordingCable::close() {
+    events.push_back("close");
+}
+
+std::int32_t RecordingCable::probe() {
+    events.push_back("probe");
+    return probe_result;
+}
+
+std::int32_t RecordingCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
+                                   std::int32_t tms_during, std::int32_t tms_last) {
+    const ShiftCall call = note_shift(tdi, tdo, count, tms_during, tms_last);
+    for (std::uint32_t i = 0; i < count && tdo != nullptr && !keeps_tdo; ++i) {
+        if (i % 8 == 0) {
+            tdo[i / 8] = 0;
+        }
+        if (tdo_level(clock_ + i)) {
+            tdo[i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
+        }
+    }
+    clock_ += count;
+    noted(call);
+    return 1;
+}
+
+std::int32_t SpyCable::open(std::uint16_t port, std::int32_t speed, char* description) {
+    note_open(port, speed, description);
+    return inner_.open(port, speed, description);
+}
+
+void SpyCable::close() {
+    events.push_back("close");
+    inner_.close();
+}
+
+std::int32_t SpyCable::probe() {
+    events.push_back("probe");
+    return inner_.probe();
+}
+
+std::int32_t SpyCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
+                             std::int32_t tms_during, std::int32_t tms_last) {
+    const ShiftCall call = note_shift(tdi, tdo, count, tms_during, tms_last);
+    const std::int32_t result = inner_.shift(tdi, tdo, count, tms_during, tms_last);
+    noted(call);
+    return result;
 }
 
 std::string word_bits(std::initializer_list<std::uint32_t> words) {
@@ -87,12 +131,14 @@ std::string word_bits(std::initializer_list<std::uint32_t> words) {
     return bits;
 }
 
-std::uint64_t RecordingCable::clocks() const {
-    std::uint64_t total = 0;
-    for (const ShiftCall& c : calls) {
-        total += c.count;
+std::string byte_bits(std::span<const std::uint8_t> bytes) {
+    std::string bits;
+    for (const std::uint8_t b : bytes) {
+        for (int k = 7; k >= 0; --k) {
+            bits += ((b >> k) & 1) != 0 ? '1' : '0';
+        }
     }
-    return total;
+    return bits;
 }
 
 InstalledCable::InstalledCable(cable::Cable& cable, const char* name, std::int32_t tdo_reverse)
