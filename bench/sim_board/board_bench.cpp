@@ -10,6 +10,7 @@
 #include "sim/board/board.hpp"
 #include "sim/board/config_crc.hpp"
 #include "sim/board/direct_cable.hpp"
+#include "tests/support/clock_only_port.hpp"
 
 namespace {
 
@@ -101,19 +102,6 @@ void enter_shift_dr(DirectCable& cable) {
     cable.shift(nullptr, nullptr, 1, 0, 0);
 }
 
-// A port that forwards clock() only, as a cable that works clock by clock sees the board.
-class ClockByClock final : public oscset::sim::JtagPort {
-  public:
-    explicit ClockByClock(Board& board) : board_(board) {}
-    bool clock(bool tdi, bool tms) override { return board_.clock(tdi, tms); }
-    void drive(bool tck, bool tdi, bool tms) override { board_.drive(tck, tdi, tms); }
-    bool tdo() const override { return board_.tdo(); }
-    bool target_power() const override { return board_.target_power(); }
-
-  private:
-    Board& board_;
-};
-
 // state.range(0): 0 through the board's bulk path, 1 one clock() per bit.
 void BM_ConfigurationImage(benchmark::State& state) {
     const std::vector<std::uint8_t> image = make_image();
@@ -121,7 +109,7 @@ void BM_ConfigurationImage(benchmark::State& state) {
     bool configured = true;
     for (auto _ : state) {
         Board board;
-        ClockByClock port(board);
+        oscset::testing::ClockOnlyPort port(board);
         DirectCable cable(state.range(0) == 0 ? static_cast<oscset::sim::JtagPort&>(board) : port);
         cable.shift(nullptr, nullptr, 6, 1, 0);
         load_ir(cable, 5);

@@ -7,6 +7,7 @@
 #include "sim/board/board.hpp"
 #include "sim/board/direct_cable.hpp"
 #include "tests/sim_board/streams.hpp"
+#include "tests/support/clock_only_port.hpp"
 
 namespace oscset::sim {
 namespace {
@@ -129,26 +130,13 @@ INSTANTIATE_TEST_SUITE_P(Patterns, ThroughBypass,
                                            BypassRow{{0xFF, 0x0F}, 12, {0xFE, 0x01}},
                                            BypassRow{{0x01, 0x80, 0xFF}, 24, {0x00, 0x03, 0xFE}}));
 
-// A port that has only clock(): the bit-by-bit default of clock_bits.
-class ClockOnly final : public JtagPort {
-  public:
-    explicit ClockOnly(Board& board) : board_(board) {}
-    bool clock(bool tdi, bool tms) override { return board_.clock(tdi, tms); }
-    void drive(bool tck, bool tdi, bool tms) override { board_.drive(tck, tdi, tms); }
-    bool tdo() const override { return board_.tdo(); }
-    bool target_power() const override { return board_.target_power(); }
-
-  private:
-    Board& board_;
-};
-
 TEST(DirectCable, TheBoardsFastPathMatchesClockByClock) {
     BoardConfig config;
     config.chain = {"xcf01s", "2s100", "3s200"};
     config.fpga_configured = true;
     Board fast(config);
     Board slow(config);
-    ClockOnly slow_port(slow);
+    oscset::testing::ClockOnlyPort slow_port(slow);
     DirectCable a(fast);
     DirectCable b(slow_port);
     std::uint32_t x = 7;
