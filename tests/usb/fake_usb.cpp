@@ -4,67 +4,50 @@
 #include <chrono>
 #include <cstdio>
 
+#include <gtest/gtest.h>
+
 #include "platform/time.hpp"
 
 namespace oscset::usb::testing {
 
+std::array<std::uint8_t, STRING_ANSWER_SIZE> string_descriptor(std::string_view text) {
+    std::array<std::uint8_t, STRING_ANSWER_SIZE> answer{};
+    answer[0] = static_cast<std::uint8_t>(2 + 2 * text.size());
+    answer[1] = 3;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        answer[2 + 2 * k] = static_cast<std::uint8_t>(text[k]);
+    }
+    return answer;
+}
+
+namespace {
+
+std::string string_call(std::uint8_t index, std::uint16_t language) {
+    char text[32];
+    std::snprintf(text, sizeof text, "string %u %04x", index, language);
+    return text;
+}
+
+}  // namespace
+
+// An adapter that runs its firmware: every control call succeeds.
 class FakeDevice final : public UsbDevice {
   public:
     explicit FakeDevice(FakeUsb& fake) : fake_(fake) {}
     ~FakeDevice() override {
         std::lock_guard lock(fake_.mutex_);
         --fake_.live_;
-        fake_.calls_.push_back("close");
     }
 
-    bool vendor_request(std::uint8_t request, std::uint16_t value, std::uint16_t index,
-                        std::uint8_t data) override {
-        std::lock_guard lock(fake_.mutex_);
-        char text[64];
-        std::snprintf(text, sizeof text, "vendor %02x %04x %u %u", request, value, index, data);
-        fake_.calls_.push_back(text);
-        if (data == 1) {
-            return !fake_.refuse_halt;
-        }
-        if (fake_.refuse_run) {
-            return false;
-        }
-        fake_.booted_ = true;
+    bool vendor_request(std::uint8_t, std::uint16_t, std::uint16_t, std::uint8_t) override {
         return true;
     }
-
-    bool download(std::span<const std::uint8_t> image) override {
-        std::lock_guard lock(fake_.mutex_);
-        fake_.calls_.push_back("download " + std::to_string(image.size()));
-        fake_.downloaded_.assign(image.begin(), image.end());
-        return !fake_.refuse_download;
-    }
-
-    bool get_string(std::uint8_t index, std::uint16_t language,
+    bool download(std::span<const std::uint8_t>) override { return true; }
+    bool get_string(std::uint8_t index, std::uint16_t,
                     std::span<std::uint8_t, STRING_ANSWER_SIZE> answer) override {
-        std::lock_guard lock(fake_.mutex_);
-        char text[32];
-        std::snprintf(text, sizeof text, "string %u %04x", index, language);
-        fake_.calls_.push_back(text);
-        if (fake_.raw_string) {
-            std::copy(fake_.raw_string->begin(), fake_.raw_string->end(), answer.begin());
-            return true;
-        }
-        const Strings& strings =
-            fake_.booted_ && fake_.strings_after_boot ? *fake_.strings_after_boot : fake_.strings;
-        const std::optional<std::string>& value = index == 1   ? strings.manufacturer
-                                                  : index == 2 ? strings.product
-                                                               : std::nullopt;
-        if (!value) {
-            return false;
-        }
-        std::fill(answer.begin(), answer.end(), std::uint8_t{0});
-        answer[0] = static_cast<std::uint8_t>(2 + 2 * value->size());
-        answer[1] = 3;
-        for (std::size_t k = 0; k < value->size(); ++k) {
-            answer[2 + 2 * k] = static_cast<std::uint8_t>((*value)[k]);
-        }
-        return true;
+        const auto descriptor = string_descriptor(index == 1 ? "USB_SPI" : "V010");
+        std::copy(descriptor.begin(), descriptor.end(), answer.begin());
+        return index == 1 || index == 2;
     }
 
     bool bulk_write(std::uint32_t pipe, const std::uint8_t* data, std::uint32_t length,
@@ -144,14 +127,8 @@ class FakeDevice final : public UsbDevice {
     FakeUsb& fake_;
 };
 
-std::unique_ptr<UsbDevice> FakeUsb::open(int index) {
+std::unique_ptr<UsbDevice> FakeUsb::open(int) {
     std::lock_guard lock(mutex_);
-    const std::size_t number = opens_++;
-    const bool found = number < presence.size() ? presence[number] : present;
-    calls_.push_back("open " + std::to_string(index) + (found ? "" : " none"));
-    if (!found) {
-        return nullptr;
-    }
     ++live_;
     return std::make_unique<FakeDevice>(*this);
 }
@@ -160,11 +137,6 @@ void FakeUsb::release_reads() {
     std::lock_guard lock(mutex_);
     released_ = true;
     changed_.notify_all();
-}
-
-std::vector<std::string> FakeUsb::calls() const {
-    std::lock_guard lock(mutex_);
-    return calls_;
 }
 
 std::vector<Write> FakeUsb::writes() const {
@@ -187,11 +159,6 @@ std::uint32_t FakeUsb::reads_returned() const {
     return reads_returned_;
 }
 
-std::vector<std::uint8_t> FakeUsb::downloaded() const {
-    std::lock_guard lock(mutex_);
-    return downloaded_;
-}
-
 int FakeUsb::live_handles() const {
     std::lock_guard lock(mutex_);
     return live_;
@@ -199,11 +166,103 @@ int FakeUsb::live_handles() const {
 
 void FakeUsb::clear_logs() {
     std::lock_guard lock(mutex_);
-    calls_.clear();
     writes_.clear();
     offered_.clear();
     reads_.clear();
     reads_returned_ = 0;
+}
+
+// Every call is a step of the script: taken when it is the next one, else the test fails.
+class ScriptedDevice final : public UsbDevice {
+  public:
+    explicit ScriptedDevice(ScriptedUsb& script) : script_(script) {}
+    ~ScriptedDevice() override {
+        script_.take("close");
+        std::lock_guard lock(script_.mutex_);
+        --script_.live_;
+    }
+
+    bool vendor_request(std::uint8_t request, std::uint16_t value, std::uint16_t index,
+                        std::uint8_t data) override {
+        char text[64];
+        std::snprintf(text, sizeof text, "vendor %02x %04x %u %u", request, value, index, data);
+        return succeeds(text);
+    }
+    bool download(std::span<const std::uint8_t> image) override {
+        {
+            std::lock_guard lock(script_.mutex_);
+            script_.downloaded_.assign(image.begin(), image.end());
+        }
+        return succeeds("download " + std::to_string(image.size()));
+    }
+    bool get_string(std::uint8_t index, std::uint16_t language,
+                    std::span<std::uint8_t, STRING_ANSWER_SIZE> answer) override {
+        const std::optional<Step> step = script_.take(string_call(index, language));
+        if (!step || !step->ok || !step->answer) {
+            return false;
+        }
+        std::copy(step->answer->begin(), step->answer->end(), answer.begin());
+        return true;
+    }
+    bool bulk_write(std::uint32_t pipe, const std::uint8_t*, std::uint32_t length,
+                    std::uint32_t& transferred) override {
+        transferred = 0;
+        return succeeds("bulk write " + std::to_string(pipe) + " " + std::to_string(length));
+    }
+    bool bulk_read(std::uint32_t pipe, std::uint8_t*, std::uint32_t length,
+                   std::uint32_t& transferred) override {
+        transferred = 0;
+        return succeeds("bulk read " + std::to_string(pipe) + " " + std::to_string(length));
+    }
+
+  private:
+    bool succeeds(const std::string& call) {
+        const std::optional<Step> step = script_.take(call);
+        return step && step->ok;
+    }
+    ScriptedUsb& script_;
+};
+
+std::vector<Step> identified(int index) {
+    const Step open{"open " + std::to_string(index)};
+    return {open, says(string_call(1, 0x001b), "USB_SPI"), says(string_call(2, 0x001b), "V010"),
+            open};
+}
+
+ScriptedUsb::~ScriptedUsb() {
+    for (std::size_t i = next_; i < script_.size(); ++i) {
+        ADD_FAILURE() << "expected call never made: " << script_[i].call;
+    }
+}
+
+std::unique_ptr<UsbDevice> ScriptedUsb::open(int index) {
+    const std::optional<Step> step = take("open " + std::to_string(index));
+    if (!step || !step->ok) {
+        return nullptr;
+    }
+    std::lock_guard lock(mutex_);
+    ++live_;
+    return std::make_unique<ScriptedDevice>(*this);
+}
+
+std::optional<Step> ScriptedUsb::take(const std::string& call) {
+    std::lock_guard lock(mutex_);
+    if (next_ == script_.size() || script_[next_].call != call) {
+        ADD_FAILURE() << "unexpected call " << call << " at step " << next_ << ", expected "
+                      << (next_ < script_.size() ? script_[next_].call : "none");
+        return std::nullopt;
+    }
+    return script_[next_++];
+}
+
+int ScriptedUsb::live_handles() const {
+    std::lock_guard lock(mutex_);
+    return live_;
+}
+
+std::vector<std::uint8_t> ScriptedUsb::downloaded() const {
+    std::lock_guard lock(mutex_);
+    return downloaded_;
 }
 
 }  // namespace oscset::usb::testing

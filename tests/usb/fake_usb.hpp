@@ -1,6 +1,7 @@
 #pragma once
-// A scripted USB backend: answers as the adapter protocol says (one answer byte per byte on
-// pipes 2 and 3), logs every call, and fails, shortens or holds transfers on request.
+// Two USB doubles. FakeUsb answers bulk transfers as the adapter protocol says (one answer
+// byte per byte on pipes 2 and 3), logs them, and fails, shortens or holds them on request.
+// ScriptedUsb expects an exact sequence of opens and control calls.
 
 #include <array>
 #include <condition_variable>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cables/usb/usb_device.hpp"
@@ -22,25 +24,13 @@ struct Write {
     bool operator==(const Write&) const = default;
 };
 
-struct Strings {
-    std::optional<std::string> manufacturer;  // nullopt: reading it fails
-    std::optional<std::string> product;
-};
-
-inline const Strings ADAPTER_STRINGS{"USB_SPI", "V010"};
+// A string descriptor as the adapter answers it: length, type 3, one UTF-16LE unit per
+// character.
+std::array<std::uint8_t, STRING_ANSWER_SIZE> string_descriptor(std::string_view text);
 
 class FakeUsb final : public UsbBackend {
   public:
-    // --- script; set before the cable opens ---
-    std::vector<bool> presence;  // whether open number i finds the adapter
-    bool present = true;         // for opens beyond the list
-    Strings strings = ADAPTER_STRINGS;
-    std::optional<Strings> strings_after_boot;  // taken on a successful run request
-    std::optional<std::array<std::uint8_t, STRING_ANSWER_SIZE>> raw_string;
-    bool refuse_halt = false;
-    bool refuse_download = false;
-    bool refuse_run = false;
-
+    // --- settings; made before the transfers they change ---
     std::uint32_t write_limit = UINT32_MAX;  // bytes a bulk write moves per call, at most
     std::uint32_t read_limit = UINT32_MAX;
     int zero_writes = 0;             // next writes report success with 0 bytes (-1: all)
@@ -57,12 +47,10 @@ class FakeUsb final : public UsbBackend {
     std::unique_ptr<UsbDevice> open(int index) override;
 
     void release_reads();
-    std::vector<std::string> calls() const;  // opens, closes, control calls, in order
     std::vector<Write> writes() const;
     std::vector<std::uint32_t> offered_writes() const;  // lengths offered per write call
     std::vector<std::uint32_t> reads() const;           // lengths asked per read call
     std::uint32_t reads_returned() const;               // read calls that have returned
-    std::vector<std::uint8_t> downloaded() const;
     int live_handles() const;
     void clear_logs();
 
@@ -70,23 +58,62 @@ class FakeUsb final : public UsbBackend {
     friend class FakeDevice;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::size_t opens_ = 0;
-    bool booted_ = false;
     bool released_ = false;
     std::vector<std::uint8_t> pending_;  // answers not yet read
-    std::vector<std::string> calls_;
     std::vector<Write> writes_;
     std::vector<std::uint32_t> offered_;
     std::vector<std::uint32_t> reads_;
     std::uint32_t reads_returned_ = 0;
-    std::vector<std::uint8_t> downloaded_;
     int live_ = 0;
 };
 
-// Call logs written as their parts, in order.
-inline std::vector<std::string> concat(std::initializer_list<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (const std::vector<std::string>& part : parts) {
+// One call that a scripted adapter expects ("open 0", "close", "vendor a0 7f92 0 1",
+// "download 4096", "string 1 001b") and its answer: whether it succeeds (an open finds the
+// adapter), and what a string request reads.
+struct Step {
+    std::string call;
+    bool ok = true;
+    std::optional<std::array<std::uint8_t, STRING_ANSWER_SIZE>> answer = {};
+};
+// A string request answered with this text.
+inline Step says(std::string call, std::string_view text) {
+    return {std::move(call), true, string_descriptor(text)};
+}
+
+// Adapter `index` found running the firmware: its two strings read, then its read handle
+// opened.
+std::vector<Step> identified(int index);
+
+// An adapter that expects exactly its script, in order: a call that the script does not
+// expect next fails (and fails the test), and so does a step left over at its end. Bulk
+// transfers are never expected.
+class ScriptedUsb final : public UsbBackend {
+  public:
+    explicit ScriptedUsb(std::vector<Step> script) : script_(std::move(script)) {}
+    ~ScriptedUsb();
+    ScriptedUsb(const ScriptedUsb&) = delete;
+    ScriptedUsb& operator=(const ScriptedUsb&) = delete;
+
+    std::unique_ptr<UsbDevice> open(int index) override;
+    // The next step when it is `call`, else null.
+    std::optional<Step> take(const std::string& call);
+    int live_handles() const;
+    std::vector<std::uint8_t> downloaded() const;
+
+  private:
+    friend class ScriptedDevice;
+    mutable std::mutex mutex_;
+    std::vector<Step> script_;
+    std::size_t next_ = 0;
+    int live_ = 0;
+    std::vector<std::uint8_t> downloaded_;
+};
+
+// Scripts and call logs written as their parts, in order.
+template <typename T>
+std::vector<T> concat(std::initializer_list<std::vector<T>> parts) {
+    std::vector<T> all;
+    for (const std::vector<T>& part : parts) {
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;

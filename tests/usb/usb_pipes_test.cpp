@@ -11,6 +11,7 @@
 #include "cables/usb/usb_pipes.hpp"
 #include "platform/console.hpp"
 #include "platform/time.hpp"
+#include "tests/support/open_usb_cable.hpp"
 #include "tests/usb/fake_usb.hpp"
 
 namespace oscset::usb {
@@ -24,23 +25,14 @@ constexpr const char* TX = "error ! USB SPI TX\n";
 constexpr const char* TX_RX = "error ! USB SPI TX-RX\n";
 constexpr const char* PROTOCOL = "error ! USB SPI Protcol\n";
 
-class UsbPipes : public ::testing::Test {
+class UsbPipes : public oscset::testing::OpenUsbCable<FakeUsb> {
   protected:
     void SetUp() override {
-        set_usb_backend(&fake);
-        platform::ConsoleCapture quiet;
-        ASSERT_EQ(usb_cable_open(0, 115200, nullptr), 0);
+        OpenUsbCable::SetUp();
         // The reader idle before any test shortens the waits.
         ASSERT_EQ(usb_read_wait(true), 0);
         fake.clear_logs();
     }
-    void TearDown() override {
-        usb_cable_close();
-        set_usb_backend(nullptr);
-    }
-
-    FakeUsb fake;
-    platform::ConsoleCapture console;
 };
 
 TEST_F(UsbPipes, ZeroLengthWriteMakesNoCall) {

@@ -13,6 +13,7 @@
 #include "cables/usb/usb_cable.hpp"
 #include "cables/usb/usb_pipes.hpp"
 #include "platform/console.hpp"
+#include "tests/support/open_usb_cable.hpp"
 #include "tests/usb/fake_usb.hpp"
 
 namespace oscset::usb {
@@ -22,22 +23,7 @@ using testing::FakeUsb;
 using testing::Write;
 using bytes = std::vector<std::uint8_t>;
 
-class UsbShift : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        set_usb_backend(&fake);
-        platform::ConsoleCapture quiet;
-        ASSERT_EQ(usb_cable_open(0, 115200, nullptr), 0);
-        fake.clear_logs();
-    }
-    void TearDown() override {
-        usb_cable_close();
-        set_usb_backend(nullptr);
-    }
-
-    FakeUsb fake;
-    platform::ConsoleCapture console;
-};
+using UsbShift = oscset::testing::OpenUsbCable<FakeUsb>;
 
 struct ShiftCase {
     const char* name;
@@ -231,8 +217,7 @@ TEST_F(UsbShift, WholeBytesAtOneLevelNeverReadPastTheLastTdiByte) {
 #endif
 
 TEST(UsbShiftClosed, TransfersRefusedWhileNoAdapterIsOpen) {
-    FakeUsb fake;
-    fake.present = false;
+    testing::ScriptedUsb fake({{"open 0", false}});  // and no transfer
     set_usb_backend(&fake);
     const bytes tdi{0xFF, 0xFF};
     bytes tdo{0xEE, 0xEE};
@@ -246,13 +231,14 @@ TEST(UsbShiftClosed, TransfersRefusedWhileNoAdapterIsOpen) {
         EXPECT_EQ(console.text(), "Setup EZ-USB Firmware\n\nCan't found EZ-USB\n");
     }
     EXPECT_EQ(tdo, (bytes{0xEE, 0xEE}));
-    EXPECT_TRUE(fake.writes().empty());
     usb_cable_close();
     set_usb_backend(nullptr);
 }
 
 TEST(UsbCableOpen, DescriptionNamesTheAdapterIndex) {
-    FakeUsb fake;
+    const testing::Step close{"close"};
+    testing::ScriptedUsb fake(testing::concat(
+        {testing::identified(0), {close, close}, testing::identified(12), {close, close}}));
     set_usb_backend(&fake);
     struct {
         std::uint16_t index;
@@ -271,7 +257,6 @@ TEST(UsbCableOpen, DescriptionNamesTheAdapterIndex) {
         usb_cable_close();
     }
     EXPECT_EQ(std::strlen(cases[0].text), 59u);
-    EXPECT_EQ(fake.calls()[0], "open 0");
     set_usb_backend(nullptr);
 }
 
