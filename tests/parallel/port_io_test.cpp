@@ -12,16 +12,23 @@ namespace {
 TEST(FallbackPortTest, UsesThePreferredBackendWheneverItGrantsAccess) {
     struct Case {
         const char* name;
-        bool preferred_grants;
-        bool fallback_grants;
-        bool granted;
-        std::size_t preferred_accesses;
-        std::size_t fallback_accesses;
+        bool preferred_grants = false;
+        bool fallback_grants = false;
+        bool granted = false;
+        std::size_t preferred_accesses = 0;
+        std::size_t fallback_accesses = 0;
     };
     const Case cases[] = {
-        {"both grant", true, true, true, 2, 0},
-        {"only the fallback grants", false, true, true, 0, 2},
-        {"neither grants", false, false, false, 0, 0},
+        {.name = "both grant",
+         .preferred_grants = true,
+         .fallback_grants = true,
+         .granted = true,
+         .preferred_accesses = 2},
+        {.name = "only the fallback grants",
+         .fallback_grants = true,
+         .granted = true,
+         .fallback_accesses = 2},
+        {.name = "neither grants"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
