@@ -114,26 +114,18 @@ TEST_F(SimPortTest, ShiftWithoutTdiHoldsTdiLow) {
 TEST_F(SimPortTest, OpenAndProbeFollowThePortAndTheBoard) {
     struct Case {
         const char* name;
-        bool cable = true;
-        bool access = true;
-        bool powered = true;
-        status_t status = STATUS_OK;
-        const char* message = "";
+        bool cable;
+        bool access;
+        bool powered;
+        status_t status;
+        const char* message;
         std::int32_t probe;
     };
     const std::array<Case, 4> cases{{
-        {.name = "powered board", .probe = 1},
-        {.name = "unpowered board", .powered = false, .probe = 0},
-        {.name = "no cable",
-         .cable = false,
-         .status = STATUS_NO_CABLE,
-         .message = "No Probe\n",
-         .probe = -1},
-        {.name = "no access",
-         .access = false,
-         .status = STATUS_NO_CABLE,
-         .message = "Can't access GIVEIO system\n",
-         .probe = -1},
+        {"powered board", true, true, true, STATUS_OK, "", 1},
+        {"unpowered board", true, true, false, STATUS_OK, "", 0},
+        {"no cable", false, true, true, STATUS_NO_CABLE, "No Probe\n", -1},
+        {"no access", true, false, true, STATUS_NO_CABLE, "Can't access GIVEIO system\n", -1},
     }};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -98,21 +98,6 @@ std::int32_t RecordingCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, s
     return 1;
 }
 
-std::int32_t SpyCable::open(std::uint16_t port, std::int32_t speed, char* description) {
-    note_open(port, speed, description);
-    return inner_.open(port, speed, description);
-}
-
-void SpyCable::close() {
-    events.push_back("close");
-    inner_.close();
-}
-
-std::int32_t SpyCable::probe() {
-    events.push_back("probe");
-    return inner_.probe();
-}
-
 std::int32_t SpyCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                              std::int32_t tms_during, std::int32_t tms_last) {
     const ShiftCall call = note_shift(tdi, tdo, count, tms_during, tms_last);

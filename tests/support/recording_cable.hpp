@@ -80,9 +80,18 @@ class RecordingCable final : public CableLog {
 class SpyCable final : public CableLog {
   public:
     explicit SpyCable(cable::Cable& inner) : inner_(inner) {}
-    std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) override;
-    void close() override;
-    std::int32_t probe() override;
+    std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) override {
+        note_open(port, speed, description);
+        return inner_.open(port, speed, description);
+    }
+    void close() override {
+        events.push_back("close");
+        inner_.close();
+    }
+    std::int32_t probe() override {
+        events.push_back("probe");
+        return inner_.probe();
+    }
     std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                        std::int32_t tms_during, std::int32_t tms_last) override;
 

@@ -105,28 +105,29 @@ const BootCase BOOT_CASES[] = {
      .sleeps = {50}},
 };
 
-// The cable is opened in the test and closed at its end, before the script is checked.
-class UsbCableClosedAtEnd {
-  public:
-    ~UsbCableClosedAtEnd() {
+// Adapter 0 opened on a script in simulated time; closed at the end, before the script is
+// checked.
+struct Opening {
+    explicit Opening(script_t script) : usb(std::move(script)) { set_usb_backend(&usb); }
+    ~Opening() {
         usb_cable_close();
         set_usb_backend(nullptr);
     }
+    std::int32_t open() { return usb_cable_open(0, 115200, nullptr); }
+    ScriptedUsb usb;
+    platform::SimulatedTime time{0};
+    platform::ConsoleCapture console;
 };
 
 class EzusbBoot : public ::testing::TestWithParam<BootCase> {};
 
 TEST_P(EzusbBoot, FollowsTheBootLoop) {
     const BootCase& c = GetParam();
-    ScriptedUsb usb(c.script);
-    UsbCableClosedAtEnd closed;
-    set_usb_backend(&usb);
-    platform::SimulatedTime time(0);
-    platform::ConsoleCapture console;
-    EXPECT_EQ(usb_cable_open(0, 115200, nullptr), c.result);
-    EXPECT_EQ(console.text(), c.output);
-    EXPECT_EQ(time.sleeps(), c.sleeps);
-    EXPECT_EQ(usb.live_handles(), c.result == 0 ? 2 : 0);
+    Opening on(c.script);
+    EXPECT_EQ(on.open(), c.result);
+    EXPECT_EQ(on.console.text(), c.output);
+    EXPECT_EQ(on.time.sleeps(), c.sleeps);
+    EXPECT_EQ(on.usb.live_handles(), c.result == 0 ? 2 : 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, EzusbBoot, ::testing::ValuesIn(BOOT_CASES),
@@ -142,27 +143,18 @@ TEST(EzusbBootLimits, AdapterThatNeverIdentifiesEndsAfter200TriesWithNoHandleOpe
         script.insert(script.end(), BOOTED.begin(), BOOTED.end());
         script.insert(script.end(), {OPEN, CLOSE});
     }
-    ScriptedUsb usb(script);
-    UsbCableClosedAtEnd closed;
-    set_usb_backend(&usb);
-    platform::SimulatedTime time(0);
-    platform::ConsoleCapture console;
-    EXPECT_EQ(usb_cable_open(0, 115200, nullptr), 2);
-    EXPECT_EQ(usb.live_handles(), 0);
-    EXPECT_TRUE(console.text().ends_with("-Reconnect" + NOT_FOUND));
+    Opening on(script);
+    EXPECT_EQ(on.open(), 2);
+    EXPECT_EQ(on.usb.live_handles(), 0);
+    EXPECT_TRUE(on.console.text().ends_with("-Reconnect" + NOT_FOUND));
 }
 
 TEST(EzusbBootLimits, DownloadSendsTheWholeImage) {
-    ScriptedUsb usb(
-        concat({{OPEN, NO_MANUFACTURER}, BOOTED, {OPEN, CLOSE}, IDENTIFIED, BOTH_CLOSED}));
-    UsbCableClosedAtEnd closed;
-    set_usb_backend(&usb);
-    platform::SimulatedTime time(0);
-    platform::ConsoleCapture console;
-    ASSERT_EQ(usb_cable_open(0, 115200, nullptr), 0);
+    Opening on(concat({{OPEN, NO_MANUFACTURER}, BOOTED, {OPEN, CLOSE}, IDENTIFIED, BOTH_CLOSED}));
+    ASSERT_EQ(on.open(), 0);
     const auto image = resources::ezusb_firmware();
-    EXPECT_EQ(usb.downloaded(), std::vector<std::uint8_t>(image.begin(), image.end()));
-    EXPECT_EQ(usb.downloaded().size(), 4096u);
+    EXPECT_EQ(on.usb.downloaded(), std::vector<std::uint8_t>(image.begin(), image.end()));
+    EXPECT_EQ(on.usb.downloaded().size(), 4096u);
 }
 
 struct StringCase {

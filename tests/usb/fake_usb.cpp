@@ -206,19 +206,23 @@ class ScriptedDevice final : public UsbDevice {
     }
     bool bulk_write(std::uint32_t pipe, const std::uint8_t*, std::uint32_t length,
                     std::uint32_t& transferred) override {
-        transferred = 0;
-        return succeeds("bulk write " + std::to_string(pipe) + " " + std::to_string(length));
+        return bulk("write", pipe, length, transferred);
     }
     bool bulk_read(std::uint32_t pipe, std::uint8_t*, std::uint32_t length,
                    std::uint32_t& transferred) override {
-        transferred = 0;
-        return succeeds("bulk read " + std::to_string(pipe) + " " + std::to_string(length));
+        return bulk("read", pipe, length, transferred);
     }
 
   private:
     bool succeeds(const std::string& call) {
         const std::optional<Step> step = script_.take(call);
         return step && step->ok;
+    }
+    // No script moves bulk data: a transfer is always a call it did not expect.
+    bool bulk(const char* way, std::uint32_t pipe, std::uint32_t length, std::uint32_t& moved) {
+        moved = 0;
+        return succeeds(std::string("bulk ") + way + " " + std::to_string(pipe) + " " +
+                        std::to_string(length));
     }
     ScriptedUsb& script_;
 };
