@@ -4,12 +4,15 @@
 #include <thread>
 
 #include "cables/cable.hpp"
+#include "platform/time.hpp"
 
 namespace oscset::jtag {
 namespace {
 
 std::atomic<std::int32_t> state{BG_IDLE};
 std::atomic<status_t> result{STATUS_OK};
+// Written before the worker starts and only read by it.
+status_t (*pending_job)() = nullptr;
 
 // Joins the last worker when the program ends, so that no thread outlives the state it uses.
 struct Worker {
@@ -20,6 +23,12 @@ struct Worker {
         }
     }
 } worker;
+
+void run_pending_job() {
+    state.store(BG_STARTED);
+    result.store(pending_job());
+    state.store(BG_DONE);
+}
 
 }  // namespace
 
@@ -47,11 +56,24 @@ status_t background_collect() {
     return STATUS_BUSY;
 }
 
-void background_launch(void (*body)()) {
+status_t background_run_job(std::int32_t accepted, bool on_worker, status_t (*job)()) {
+    state.store(accepted);
+    if (!on_worker) {
+        result.store(job());
+        state.store(BG_DONE);
+        return background_collect();
+    }
+    pending_job = job;
+    // The previous worker has finished by the time its result was collected.
     if (worker.thread.joinable()) {
         worker.thread.join();
     }
-    worker.thread = std::thread(body);
+    worker.thread = std::thread(run_pending_job);
+    for (std::uint32_t waited = 0; state.load() > BG_RUNNING && waited < START_LIMIT_MS;
+         waited += START_POLL_MS) {
+        platform::sleep_ms(START_POLL_MS);
+    }
+    return background_collect();
 }
 
 void background_reset() {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -124,18 +123,8 @@ config_file_ptr open_checked(const char* name) {
     return file;
 }
 
-// The caller's length word is shared with the thread that reports progress.
-std::int32_t load_length(std::int32_t* word) {
-    return std::atomic_ref<std::int32_t>(*word).load();
-}
-void store_length(std::int32_t* word, std::int32_t value) {
-    std::atomic_ref<std::int32_t>(*word).store(value);
-}
-
-void fpga_configure_thread() {
-    set_background_state(BG_STARTED);
-    set_background_result(fpga_configure_worker(request_source, request_length));
-    set_background_state(BG_DONE);
+status_t configure_request() {
+    return fpga_configure_worker(request_source, request_length);
 }
 
 }  // namespace
@@ -289,21 +278,10 @@ status_t fpga_configure(const void* source, std::int32_t* length) {
     if (background_state() != BG_IDLE) {
         return STATUS_BUSY;
     }
-    set_background_state(BG_ACCEPTED);
     request_source = source;
     request_length = length;
-    if (load_length(length) < 0) {
-        store_length(length, load_length(length) & 0x7FFFFFFF);
-        background_launch(fpga_configure_thread);
-        // Control returns once the stream is moving, or the work has ended.
-        while (background_state() > BG_RUNNING) {
-            platform::sleep_ms(START_POLL_MS);
-        }
-    } else {
-        set_background_result(fpga_configure_worker(source, length));
-        set_background_state(BG_DONE);
-    }
-    return background_collect();
+    // Control returns once the stream is moving, or the work has ended.
+    return background_run(BG_ACCEPTED, length, configure_request);
 }
 
 status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
