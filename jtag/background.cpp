@@ -71,7 +71,7 @@ status_t background_run_job(std::int32_t accepted, bool on_worker, status_t (*jo
     worker.thread = std::thread(run_pending_job);
     for (std::uint32_t waited = 0; state.load() > BG_RUNNING && waited < START_LIMIT_MS;
          waited += START_POLL_MS) {
-        platform::sleep_ms(START_POLL_MS);
+        platform::sleep_ms(platform::Wait::WORKER_START, START_POLL_MS);
     }
     return background_collect();
 }

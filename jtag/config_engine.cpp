@@ -149,12 +149,12 @@ status_t fpga_read_status(std::uint32_t* out) {
 status_t fpga_prepare_reconfig() {
     status_t result = jtag_reset_to_idle(6);
     result |= jtag_cfg_in_write(sequence_a.data(), 288);
-    platform::sleep_ms(RECONFIG_WAIT_MS);
+    platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
     result |= jtag_load_ir(INSTRUCTION_JSTART, SPARTAN2_IR_LENGTH);
     result |= jtag_scan_dr(nullptr, nullptr, JSTART_CLOCKS);  // clocks the shutdown through
-    platform::sleep_ms(RECONFIG_WAIT_MS);
+    platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
     result |= jtag_cfg_in_write(sequence_b.data(), 160);
-    platform::sleep_ms(RECONFIG_WAIT_MS);
+    platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
     set_current_user_type(USER_TYPE_UNKNOWN);
     return result;
 }
@@ -294,7 +294,7 @@ status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
         if ((r & STATUS_BUSY) == 0) {
             break;
         }
-        platform::sleep_ms(PROGRESS_MS);
+        platform::sleep_ms(platform::Wait::PROGRESS, PROGRESS_MS);
         r = fpga_configure(nullptr, nullptr);
     }
     platform::console_printf("\n");
