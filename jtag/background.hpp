@@ -18,10 +18,10 @@ inline constexpr std::int32_t BG_ACCEPTED = 4;  // a configuration request taken
 
 // Bit 31 of a caller's length word asks for the worker thread.
 inline constexpr std::uint32_t LENGTH_BACKGROUND = 0x80000000;
-// The starter polls every START_POLL_MS until the worker moves data; after START_LIMIT_MS it
-// stops waiting and reports the worker busy, as it does a running one.
+// The starter polls every START_POLL_MS until the worker moves data; START_LIMIT_MS after the
+// worker began it stops waiting and reports the worker busy, as it does a running one.
 inline constexpr std::uint32_t START_POLL_MS = 10;
-inline constexpr std::uint32_t START_LIMIT_MS = 10'000;
+inline constexpr std::uint32_t START_LIMIT_MS = 60'000;
 
 std::int32_t background_state();
 void set_background_state(std::int32_t state);
