@@ -51,9 +51,9 @@ const chain_position& selected_position() {
 
 std::int32_t jtag_scan_chain() {
     devices = {};
-    jtag_reset_to_idle(6);
-    cable_shift(nullptr, nullptr, 2, 1, 1);  // Select-DR-Scan, Select-IR-Scan
-    cable_shift(nullptr, nullptr, 2, 0, 0);  // Capture-IR, Shift-IR
+    jtag_reset_to_idle(RESET_CLOCKS);
+    jtag_move(TO_SELECT_IR);
+    jtag_move(SELECT_TO_SHIFT);  // Shift-IR
 
     // The capture values come out first, and zeros fill every instruction register.
     std::array<std::uint8_t, CAPTURE_BITS / 8> capture{};
@@ -68,9 +68,9 @@ std::int32_t jtag_scan_chain() {
         }
     }
     const std::uint8_t one = 0x80;
-    cable_shift(&one, nullptr, 1, 1, 1);     // Exit1-IR; every register now holds ones
-    cable_shift(nullptr, nullptr, 2, 1, 1);  // Update-IR (all BYPASS), Select-DR-Scan
-    cable_shift(nullptr, nullptr, 2, 0, 0);  // Capture-DR, Shift-DR
+    cable_shift(&one, nullptr, 1, 1, 1);  // Exit1-IR; every register now holds ones
+    jtag_move(EXIT1_TO_SELECT_DR);        // Update-IR: all BYPASS
+    jtag_move(SELECT_TO_SHIFT);           // Shift-DR
 
     // Each bypass register captured a 0: the zeros before the first one count the devices.
     std::int32_t count = 0;
@@ -80,14 +80,14 @@ std::int32_t jtag_scan_chain() {
         }
     }
     device_count = count;
-    cable_shift(nullptr, nullptr, 1, 1, 1);  // Exit1-DR
-    cable_shift(nullptr, nullptr, 6, 1, 0);  // Test-Logic-Reset (IDCODE everywhere), Idle
+    jtag_move(TMS_HIGH_ONCE);          // Exit1-DR
+    jtag_reset_to_idle(RESET_CLOCKS);  // Test-Logic-Reset puts IDCODE everywhere
 
     if (count < 1 || count > MAX_CHAIN_DEVICES || ir_length < 2 * count) {
         return 0;
     }
-    cable_shift(nullptr, nullptr, 1, 1, 1);  // Select-DR-Scan
-    cable_shift(nullptr, nullptr, 2, 0, 0);  // Capture-DR, Shift-DR
+    jtag_move(TMS_HIGH_ONCE);    // Select-DR-Scan
+    jtag_move(SELECT_TO_SHIFT);  // Shift-DR
     std::array<std::uint8_t, 4 * MAX_CHAIN_DEVICES> idcodes{};
     const auto idcode_bits = static_cast<std::uint32_t>(32 * count);
     cable_shift(nullptr, idcodes.data(), idcode_bits, 0, 1);  // ends in Exit1-DR
@@ -172,7 +172,7 @@ const char* spartan2_name(std::uint32_t idcode) {
 
 status_t jtag_read_idcode(std::uint32_t* out) {
     std::array<std::uint8_t, 4> buffer{};
-    status_t result = jtag_reset_to_idle(6);
+    status_t result = jtag_reset_to_idle(RESET_CLOCKS);
     result |= jtag_load_ir(INSTRUCTION_IDCODE, SPARTAN2_IR_LENGTH);
     result |= jtag_scan_dr(nullptr, buffer.data(), 32);
     if (out != nullptr) {

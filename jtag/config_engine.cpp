@@ -43,6 +43,12 @@ constexpr std::array<std::uint8_t, 20> sequence_b{
 };
 constexpr std::uint8_t MEMORY_IMAGE_MARK = 0xFF;  // a raw stream starts with its dummy word
 constexpr std::int32_t JSTART_CLOCKS = 16;
+constexpr std::int32_t STATUS_READ_BITS = 1 + 32;  // a pad bit, then the status word
+
+template <std::size_t N>
+constexpr std::int32_t bits_of(const std::array<std::uint8_t, N>&) {
+    return static_cast<std::int32_t>(8 * N);
+}
 
 // The request, written before the worker starts and only read by it.
 const void* request_source = nullptr;
@@ -130,12 +136,12 @@ status_t configure_request() {
 }  // namespace
 
 status_t fpga_read_status(std::uint32_t* out) {
-    status_t result = jtag_reset_to_idle(6);
-    result |= jtag_reset_to_idle(6);
-    result |= jtag_cfg_in_write(status_request.data(), 64);
+    status_t result = jtag_reset_to_idle(RESET_CLOCKS);
+    result |= jtag_reset_to_idle(RESET_CLOCKS);
+    result |= jtag_cfg_in_write(status_request.data(), bits_of(status_request));
     result |= jtag_load_ir(INSTRUCTION_CFG_OUT, SPARTAN2_IR_LENGTH);
     std::array<std::uint8_t, 5> read{};
-    result |= jtag_scan_dr(nullptr, read.data(), 33);
+    result |= jtag_scan_dr(nullptr, read.data(), STATUS_READ_BITS);
     // The first bit out is a pad; the status follows most significant bit first.
     drop_leading_bits(read.data(), 4, 1);
     const std::uint32_t status = reverse_bits32(bytes_to_word(read.data()));
@@ -147,20 +153,20 @@ status_t fpga_read_status(std::uint32_t* out) {
 }
 
 status_t fpga_prepare_reconfig() {
-    status_t result = jtag_reset_to_idle(6);
-    result |= jtag_cfg_in_write(sequence_a.data(), 288);
+    status_t result = jtag_reset_to_idle(RESET_CLOCKS);
+    result |= jtag_cfg_in_write(sequence_a.data(), bits_of(sequence_a));
     platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
     result |= jtag_load_ir(INSTRUCTION_JSTART, SPARTAN2_IR_LENGTH);
     result |= jtag_scan_dr(nullptr, nullptr, JSTART_CLOCKS);  // clocks the shutdown through
     platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
-    result |= jtag_cfg_in_write(sequence_b.data(), 160);
+    result |= jtag_cfg_in_write(sequence_b.data(), bits_of(sequence_b));
     platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
     set_current_user_type(USER_TYPE_UNKNOWN);
     return result;
 }
 
 status_t fpga_begin_stream() {
-    jtag_reset_to_idle(6);
+    jtag_reset_to_idle(RESET_CLOCKS);
     jtag_load_ir(INSTRUCTION_CFG_IN, SPARTAN2_IR_LENGTH);
     // With the zeros held in the TDI-side bypasses, one whole zero word precedes the stream.
     const std::int32_t lead = (-selected_position().devices_tdi_side) & 31;

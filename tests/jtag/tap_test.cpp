@@ -37,7 +37,7 @@ class Tap : public ::testing::Test {
 };
 
 TEST_F(Tap, ResetAndIdleClocks) {
-    jtag_reset_to_idle(6);
+    jtag_reset_to_idle(RESET_CLOCKS);
     jtag_idle_clocks(1);
     EXPECT_EQ(cable.trace(), "6:10 1:00");
 }
