@@ -7,7 +7,7 @@
 
 namespace oscset::platform {
 
-inline constexpr std::array<std::uint8_t, 256> REVERSED_BYTES = [] {
+inline constexpr std::array<std::uint8_t, 256> bit_reverse_table = [] {
     std::array<std::uint8_t, 256> table{};
     for (unsigned i = 0; i < table.size(); ++i) {
         unsigned r = 0;
@@ -21,7 +21,7 @@ inline constexpr std::array<std::uint8_t, 256> REVERSED_BYTES = [] {
 
 // The byte with bit 0 exchanged with bit 7, 1 with 6, 2 with 5, 3 with 4.
 constexpr std::uint8_t reverse_bits8(std::uint8_t byte) {
-    return REVERSED_BYTES[byte];
+    return bit_reverse_table[byte];
 }
 
 }  // namespace oscset::platform
