@@ -18,25 +18,16 @@ namespace {
 struct CableKind {
     std::uint32_t kind;
     const char* name;
-    Cable* (*own_driver)();
+    Cable& (*own_driver)();
     std::uint32_t automatic_place;
     std::uint32_t automatic_id;
     bool (*install_hardware)();
 };
 
 constexpr std::array<CableKind, 2> CABLE_KINDS{{
-    {.kind = CABLE_KIND_USB,
-     .name = USB_CABLE_NAME,
-     .own_driver = []() -> Cable* { return &usb::usb_cable(); },
-     .automatic_place = 1,
-     .automatic_id = CABLE_FIRST_USB,
-     .install_hardware = usb::install_hardware_usb},
-    {.kind = CABLE_KIND_PARALLEL,
-     .name = PARALLEL_CABLE_NAME,
-     .own_driver = []() -> Cable* { return &parallel::xpar_cable(); },
-     .automatic_place = 2,
-     .automatic_id = CABLE_PARALLEL_378,
-     .install_hardware = parallel::install_hardware_port_io},
+    {CABLE_KIND_USB, USB_CABLE_NAME, usb::usb_cable, 1, CABLE_FIRST_USB, usb::install_hardware_usb},
+    {CABLE_KIND_PARALLEL, PARALLEL_CABLE_NAME, parallel::xpar_cable, 2, CABLE_PARALLEL_378,
+     parallel::install_hardware_port_io},
 }};
 
 // Another driver put behind a kind's name by cable_set_driver.
@@ -85,7 +76,7 @@ std::int32_t cable_bind(const char* name) {
     }
     const Replacement& r = replacements[row];
     bound = r.driver != nullptr ? CableOps{r.driver, r.tdo_reverse}
-                                : CableOps{CABLE_KINDS[row].own_driver(), 1};
+                                : CableOps{&CABLE_KINDS[row].own_driver(), 1};
     return 0;
 }
 

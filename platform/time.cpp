@@ -3,7 +3,6 @@
 #include <atomic>
 #include <mutex>
 #include <numeric>
-#include <optional>
 #include <thread>
 
 namespace oscset::platform {
@@ -26,18 +25,6 @@ std::chrono::microseconds scaled(std::uint32_t ms) {
     }
     const std::uint32_t divisor = divisor_now.load();
     return divisor == 0 ? std::chrono::microseconds(0) : nominal / divisor;
-}
-
-// The nominal lengths of the recorded sleeps, of one waiter or of all.
-std::vector<std::uint32_t> lengths_of(std::optional<Wait> who) {
-    std::lock_guard lock(record_mutex);
-    std::vector<std::uint32_t> lengths;
-    for (const Sleep& s : recorded) {
-        if (!who || s.who == *who) {
-            lengths.push_back(s.ms);
-        }
-    }
-    return lengths;
 }
 
 }  // namespace
@@ -76,12 +63,15 @@ SimulatedTime::~SimulatedTime() {
     divisor_now.store(1);
 }
 
-std::vector<std::uint32_t> SimulatedTime::sleeps() const {
-    return lengths_of(std::nullopt);
-}
-
-std::vector<std::uint32_t> SimulatedTime::sleeps(Wait who) const {
-    return lengths_of(who);
+std::vector<std::uint32_t> SimulatedTime::sleeps(std::optional<Wait> who) const {
+    std::lock_guard lock(record_mutex);
+    std::vector<std::uint32_t> lengths;
+    for (const Sleep& s : recorded) {
+        if (!who || s.who == *who) {
+            lengths.push_back(s.ms);
+        }
+    }
+    return lengths;
 }
 
 std::uint64_t SimulatedTime::total_ms() const {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace oscset::platform {
@@ -37,9 +38,9 @@ class SimulatedTime {
     SimulatedTime(const SimulatedTime&) = delete;
     SimulatedTime& operator=(const SimulatedTime&) = delete;
 
-    std::vector<std::uint32_t> sleeps() const;          // nominal milliseconds, in order
-    std::vector<std::uint32_t> sleeps(Wait who) const;  // those of one waiter, in order
-    std::uint64_t total_ms() const;                     // sum of the nominal sleeps
+    // Nominal milliseconds, in order: of every sleep, or of one waiter's.
+    std::vector<std::uint32_t> sleeps(std::optional<Wait> who = std::nullopt) const;
+    std::uint64_t total_ms() const;  // sum of the nominal sleeps
     void clear();
     // Called after each sleep with its nominal length, on the sleeping thread: what
     // simulated hardware does while the program waits (a USB hub noticing a device).

@@ -78,10 +78,7 @@ void BusBridge::take(std::uint8_t b) {
                 parse_ = Parse::read;
                 read_next();
             } else {
-                end_packet(b == END);
-                if (b != END) {
-                    take(b);
-                }
+                end_packet_at(b);
             }
             return;
         case Parse::chunk_data:
@@ -95,20 +92,14 @@ void BusBridge::take(std::uint8_t b) {
             if (is_chunk_length(b)) {
                 start_write_chunk(b);
             } else {
-                end_packet(b == END);
-                if (b != END) {
-                    take(b);
-                }
+                end_packet_at(b);
             }
             return;
         case Parse::read:
             if (b == READ_FILLER) {
                 read_next();
             } else {
-                end_packet(b == END);
-                if (b != END) {
-                    take(b);
-                }
+                end_packet_at(b);
             }
             return;
     }
@@ -123,6 +114,13 @@ void BusBridge::read_next() {
     const std::uint8_t data = bus_.read(address_ + static_cast<std::uint32_t>(packet_data_.size()));
     packet_data_.push_back(data);
     reply_[(slot_ + REPLY_DELAY) & 3] = data;
+}
+
+void BusBridge::end_packet_at(std::uint8_t b) {
+    end_packet(b == END);
+    if (b != END) {
+        take(b);
+    }
 }
 
 void BusBridge::end_packet(bool terminated) {

@@ -49,6 +49,9 @@ class BusBridge {
     void start_write_chunk(std::uint8_t length_byte);
     void read_next();
     void end_packet(bool terminated);
+    // A byte that the packet's state does not expect ends it; any but the end mark begins the
+    // next packet.
+    void end_packet_at(std::uint8_t b);
 
     DesignBus& bus_;
     EventLog& log_;
