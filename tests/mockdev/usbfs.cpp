@@ -39,8 +39,12 @@ constexpr std::uint8_t ENDPOINT_IN = 0x80;
 constexpr int USB_MAJOR = 189;
 constexpr int PIPE_ONE_PAGE = 4096;
 
-// Device numbers are never reused in a process: libusb knows a device by bus and number.
-int next_device_number = 2;
+// Addresses as a hub hands them out: in turn, wrapping after 127 (1 is the root hub's), so
+// that a number comes back only long after its device is gone: libusb knows a device by bus
+// and number. A process that plugs more than 126 times meets the wrap, as a kernel's does.
+constexpr int FIRST_DEVICE_NUMBER = 2;
+constexpr int LAST_DEVICE_NUMBER = 127;
+int next_device_number = FIRST_DEVICE_NUMBER;
 
 // Endpoint addresses of interface 0, setting 0, in descriptor order: the pipes.
 std::vector<std::uint8_t> pipes_of(std::span<const std::uint8_t> descriptors) {
@@ -159,7 +163,8 @@ class UsbBus::Device {
         if (descriptors.size() < DEVICE_DESCRIPTOR_SIZE) {
             return;
         }
-        const int number = next_device_number++;
+        const int number = next_device_number;
+        next_device_number = number == LAST_DEVICE_NUMBER ? FIRST_DEVICE_NUMBER : number + 1;
         char path[64];
         std::snprintf(path, sizeof path, "/dev/bus/usb/001/%03d", number);
         UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
