@@ -22,13 +22,13 @@ namespace oscset::jtag {
 namespace {
 
 // Type-1 packets as big-endian words.
-constexpr std::array<std::uint8_t, 8> status_request{
+constexpr std::array<std::uint8_t, 8> STATUS_REQUEST{
     0x28, 0x00, 0xE0, 0x01,  // read STAT, 1 word
     0x00, 0x00, 0x00, 0x00,
 };
 // Shut the running design down: SWITCH, COR with SHUTDOWN and the TCK start-up clock, START,
 // RCRC.
-constexpr std::array<std::uint8_t, 36> sequence_a{
+constexpr std::array<std::uint8_t, 36> SEQUENCE_A{
     0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x09,  // CMD SWITCH
     0x30, 0x01, 0x20, 0x01, 0x00, 0xA0, 0xBF, 0x2D,  // COR
     0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x05,  // CMD START
@@ -36,7 +36,7 @@ constexpr std::array<std::uint8_t, 36> sequence_a{
     0x00, 0x00, 0x00, 0x00,
 };
 // Keep the interconnect quiet while frames are rewritten, and the next START a start-up.
-constexpr std::array<std::uint8_t, 20> sequence_b{
+constexpr std::array<std::uint8_t, 20> SEQUENCE_B{
     0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x08,  // CMD AGHIGH
     0x30, 0x01, 0x20, 0x01, 0x00, 0xA0, 0x3F, 0x2D,  // COR
     0x00, 0x00, 0x00, 0x00,
@@ -96,9 +96,9 @@ long bytes_left(std::FILE* file) {
 // header must be sound, the data it promises there, and a part field must name the FPGA that
 // discovery selected.
 config_file_ptr open_checked(const char* name) {
-    config_file_error error = config_file_error::none;
+    ConfigFileError error = ConfigFileError::NONE;
     config_file_ptr file = config_file_open(name, &error);
-    if (error == config_file_error::cannot_open) {
+    if (error == ConfigFileError::CANNOT_OPEN) {
         note_file_problem("Can't open configuration file \"%s\": %s\n", name, std::strerror(errno));
         return nullptr;
     }
@@ -115,7 +115,7 @@ config_file_ptr open_checked(const char* name) {
     const std::string_view part = part_field(*file);
     const std::int32_t selected = selected_device();
     if (!part.empty() && selected >= 0) {
-        const chain_device& fpga = chain_devices()[static_cast<std::size_t>(selected)];
+        const ChainRecord& fpga = chain_devices()[static_cast<std::size_t>(selected)];
         if ((file->part_idcode & IDCODE_VERSION_MASK) != (fpga.idcode & IDCODE_VERSION_MASK)) {
             // The chain's record names the first row of that IDCODE, maybe a Virtex twin.
             const char* spartan2 = spartan2_name(fpga.idcode);
@@ -138,7 +138,7 @@ status_t configure_request() {
 status_t fpga_read_status(std::uint32_t* out) {
     status_t result = jtag_reset_to_idle(RESET_CLOCKS);
     result |= jtag_reset_to_idle(RESET_CLOCKS);
-    result |= jtag_cfg_in_write(status_request.data(), bits_of(status_request));
+    result |= jtag_cfg_in_write(STATUS_REQUEST.data(), bits_of(STATUS_REQUEST));
     result |= jtag_load_ir(INSTRUCTION_CFG_OUT, SPARTAN2_IR_LENGTH);
     std::array<std::uint8_t, 5> read{};
     result |= jtag_scan_dr(nullptr, read.data(), STATUS_READ_BITS);
@@ -154,12 +154,12 @@ status_t fpga_read_status(std::uint32_t* out) {
 
 status_t fpga_prepare_reconfig() {
     status_t result = jtag_reset_to_idle(RESET_CLOCKS);
-    result |= jtag_cfg_in_write(sequence_a.data(), bits_of(sequence_a));
+    result |= jtag_cfg_in_write(SEQUENCE_A.data(), bits_of(SEQUENCE_A));
     platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
     result |= jtag_load_ir(INSTRUCTION_JSTART, SPARTAN2_IR_LENGTH);
     result |= jtag_scan_dr(nullptr, nullptr, JSTART_CLOCKS);  // clocks the shutdown through
     platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
-    result |= jtag_cfg_in_write(sequence_b.data(), bits_of(sequence_b));
+    result |= jtag_cfg_in_write(SEQUENCE_B.data(), bits_of(SEQUENCE_B));
     platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
     set_current_user_type(USER_TYPE_UNKNOWN);
     return result;

@@ -4,7 +4,7 @@ namespace oscset::testing {
 
 sim::TapState ObservingCable::state() const {
     return device_ < board_.device_count() ? board_.tap_state(device_)
-                                           : sim::TapState::test_logic_reset;
+                                           : sim::TapState::TEST_LOGIC_RESET;
 }
 
 std::int32_t ObservingCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,

@@ -18,8 +18,8 @@ struct ObservedShift {
     bool has_tdi = false;
     std::vector<std::uint8_t> tdi;  // the ceil(count / 8) bytes given, when given
     bool reads_tdo = false;
-    sim::TapState state_before = sim::TapState::test_logic_reset;
-    sim::TapState state_after = sim::TapState::test_logic_reset;
+    sim::TapState state_before = sim::TapState::TEST_LOGIC_RESET;
+    sim::TapState state_after = sim::TapState::TEST_LOGIC_RESET;
     std::uint32_t instruction = 0;  // the watched device's, as the shift began
     std::size_t events_before = 0;  // board event lines before and after the shift
     std::size_t events_after = 0;

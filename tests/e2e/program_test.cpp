@@ -234,11 +234,11 @@ void PrintTo(const Scenario& s, std::ostream* os) {
     *os << s.name;
 }
 
-constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct,
-                               CablePath::parallel,    CablePath::emulated_adapter,
-                               CablePath::libusb,      CablePath::libusb_emulated};
+constexpr CablePath PATHS[] = {CablePath::USB_ADAPTER, CablePath::DIRECT,
+                               CablePath::PARALLEL,    CablePath::EMULATED_ADAPTER,
+                               CablePath::LIBUSB,      CablePath::LIBUSB_EMULATED};
 // Every register access is an ioctl through umockdev: the cases that load no image.
-constexpr CablePath NODE_BY_NODE_PATHS[] = {CablePath::ppdev};
+constexpr CablePath NODE_BY_NODE_PATHS[] = {CablePath::PPDEV};
 
 class Program : public ::testing::TestWithParam<std::tuple<Scenario, CablePath>> {};
 
@@ -291,7 +291,7 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
         }
         // The program lets the chain go on its way out: no USER scan is left open.
         if (s.exit_code == 0) {
-            EXPECT_EQ(rig.board().tap_state(d), sim::TapState::run_test_idle) << "device " << d;
+            EXPECT_EQ(rig.board().tap_state(d), sim::TapState::RUN_TEST_IDLE) << "device " << d;
         }
     }
 }
@@ -316,8 +316,8 @@ void PrintTo(const FaultCase& c, std::ostream* os) {
 }
 
 const FaultCase FAULT_CASES[] = {
-    {"TdoStuckHigh", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::stuck_high; }},
-    {"TdoStuckLow", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::stuck_low; }},
+    {"TdoStuckHigh", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::STUCK_HIGH; }},
+    {"TdoStuckLow", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::STUCK_LOW; }},
     {"InstructionCaptureNotZeroOne", [](sim::BoardConfig& b) { b.capture_11_device = 0; }},
     {"IdcodeVersionChangesBetweenReads", [](sim::BoardConfig& b) { b.version_change_device = 0; }},
 };
