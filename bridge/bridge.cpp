@@ -16,7 +16,8 @@ constexpr std::uint8_t PACKET_END = 0x00;
 constexpr std::uint32_t CHUNKS_END = 8'190;       // no chunk reaches past this byte
 constexpr std::uint32_t LAST_CHUNK_FROM = 8'189;  // no chunk starts here or later
 constexpr std::uint32_t WINDOW = 0x10000;
-// Past a packet the chain's bypass bits are shifted too: at most seven devices' worth.
+// Past a packet the other devices' bypass bits are shifted too, one bit each: at most seven
+// bits, which the first of these bytes holds.
 constexpr std::size_t EXTRA_ROOM = 8;
 
 std::array<std::uint8_t, READ_PACKET_BYTES + EXTRA_ROOM> transmit;

@@ -1,20 +1,12 @@
 #include "bridge/user_transfer.hpp"
 
-#include <atomic>
-
 #include "jtag/background.hpp"
 #include "jtag/bits.hpp"
 #include "jtag/chain.hpp"
-#include "jtag/config_engine.hpp"
 #include "jtag/tap.hpp"
-#include "platform/time.hpp"
 
 namespace oscset::bridge {
 namespace {
-
-using jtag::BG_DONE;
-using jtag::BG_RUNNING;
-using jtag::BG_STARTED;
 
 // The request, written before the worker starts and only read by it.
 std::uint8_t request_type = 0;
@@ -22,15 +14,11 @@ const std::uint8_t* request_tdi = nullptr;
 std::uint8_t* request_tdo = nullptr;
 std::uint32_t* request_length = nullptr;
 
-std::uint32_t load_length(std::uint32_t* word) {
-    return std::atomic_ref<std::uint32_t>(*word).load();
-}
-void store_length(std::uint32_t* word, std::uint32_t value) {
-    std::atomic_ref<std::uint32_t>(*word).store(value);
-}
+using jtag::load_length;
+using jtag::store_length;
 
-void user_transfer_worker() {
-    jtag::set_background_state(BG_RUNNING);
+status_t user_transfer_worker() {
+    jtag::set_background_state(jtag::BG_RUNNING);
     status_t s = STATUS_OK;
     const std::uint8_t* tdi = request_tdi;
     std::uint8_t* tdo = request_tdo;
@@ -74,8 +62,7 @@ void user_transfer_worker() {
         r -= block;
         store_length(request_length, r);
     }
-    jtag::set_background_result(s);
-    jtag::set_background_state(BG_DONE);
+    return s;
 }
 
 }  // namespace
@@ -95,18 +82,7 @@ status_t user_transfer(std::uint32_t type, const std::uint8_t* tdi, std::uint8_t
     request_tdi = tdi;
     request_tdo = tdo;
     request_length = length;
-    jtag::set_background_state(BG_STARTED);
-    if ((load_length(length) & TRANSFER_BACKGROUND) != 0) {
-        store_length(length, load_length(length) & ~TRANSFER_BACKGROUND);
-        jtag::background_launch(user_transfer_worker);
-        while (jtag::background_state() > BG_RUNNING) {
-            platform::sleep_ms(jtag::START_POLL_MS);
-        }
-        return jtag::background_collect();
-    }
-    user_transfer_worker();
-    jtag::set_background_state(BG_DONE);
-    return jtag::background_collect();
+    return jtag::background_run(jtag::BG_STARTED, length, user_transfer_worker);
 }
 
 }  // namespace oscset::bridge

@@ -5,10 +5,11 @@
 #include <cstdint>
 
 #include "cables/status.hpp"
+#include "jtag/background.hpp"
 
 namespace oscset::bridge {
 
-inline constexpr std::uint32_t TRANSFER_BACKGROUND = 0x80000000;  // in the length word
+inline constexpr std::uint32_t TRANSFER_BACKGROUND = jtag::LENGTH_BACKGROUND;
 inline constexpr std::uint32_t USER_BLOCK_SIZE = 4096;
 inline constexpr std::uint32_t USER1 = 1;
 inline constexpr std::uint32_t USER2 = 2;

@@ -1,74 +1,92 @@
 #include "cables/cable.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "cables/parallel/port_io.hpp"
 #include "cables/parallel/xpar.hpp"
 #include "cables/usb/usb_cable.hpp"
+#include "cables/usb/usb_device.hpp"
 
 namespace oscset::cable {
 namespace {
 
-struct binding {
+// One row per cable kind: the kind in a cable id, the cable's name and its own driver, its
+// place in the automatic selection (1 first; 0 never) with the id tried there, and what
+// installs its platform's hardware backend.
+struct CableKind {
+    std::uint32_t kind;
     const char* name;
-    Cable* (*own_driver)();
-    Cable* replacement = nullptr;
-    std::int32_t replacement_tdo_reverse = 1;
+    Cable& (*own_driver)();
+    std::uint32_t automatic_place;
+    std::uint32_t automatic_id;
+    bool (*install_hardware)();
 };
 
-std::array<binding, 2> bindings{{
-    {USB_CABLE_NAME, [] { return &usb::usb_cable(); }},
-    {PARALLEL_CABLE_NAME, [] { return &parallel::xpar_cable(); }},
+constexpr std::array<CableKind, 2> CABLE_KINDS{{
+    {CABLE_KIND_USB, USB_CABLE_NAME, usb::usb_cable, 1, CABLE_FIRST_USB, usb::install_hardware_usb},
+    {CABLE_KIND_PARALLEL, PARALLEL_CABLE_NAME, parallel::xpar_cable, 2, CABLE_PARALLEL_378,
+     parallel::install_hardware_port_io},
 }};
+
+// Another driver put behind a kind's name by cable_set_driver.
+struct Replacement {
+    Cable* driver = nullptr;
+    std::int32_t tdo_reverse = 1;
+};
+std::array<Replacement, CABLE_KINDS.size()> replacements{};
 
 CableOps bound;
 std::int32_t is_open = 0;
 char description[DESCRIPTION_SIZE];
 
-binding* find(const char* name) {
-    for (binding& b : bindings) {
-        if (name != nullptr && std::strcmp(name, b.name) == 0) {
-            return &b;
+// The first row that `match` accepts; CABLE_KINDS.size() when there is none.
+template <typename Match>
+std::size_t find_row(Match match) {
+    return static_cast<std::size_t>(std::find_if(CABLE_KINDS.begin(), CABLE_KINDS.end(), match) -
+                                    CABLE_KINDS.begin());
+}
+std::size_t find(const char* name) {
+    return find_row(
+        [name](const CableKind& k) { return name != nullptr && std::strcmp(name, k.name) == 0; });
+}
+
+status_t open_automatically() {
+    status_t result = STATUS_NO_CABLE;
+    for (std::uint32_t place = 1; place <= CABLE_KINDS.size(); ++place) {
+        for (const CableKind& k : CABLE_KINDS) {
+            if (k.automatic_place == place) {
+                result = cable_open(k.automatic_id);
+                if (result == STATUS_OK) {
+                    return result;
+                }
+            }
         }
     }
-    return nullptr;
+    return result;
 }
 
 }  // namespace
 
 std::int32_t cable_bind(const char* name) {
-    binding* b = find(name);
-    if (b == nullptr) {
+    const std::size_t row = find(name);
+    if (row == CABLE_KINDS.size()) {
         return -1;
     }
-    if (b->replacement != nullptr) {
-        bound = {b->replacement, b->replacement_tdo_reverse};
-    } else {
-        bound = {b->own_driver(), 1};
-    }
+    const Replacement& r = replacements[row];
+    bound = r.driver != nullptr ? CableOps{r.driver, r.tdo_reverse}
+                                : CableOps{&CABLE_KINDS[row].own_driver(), 1};
     return 0;
 }
 
 status_t cable_open(std::uint32_t id) {
     cable_close();
     if (id == CABLE_AUTOMATIC) {
-        if (cable_open(CABLE_FIRST_USB) == STATUS_OK) {
-            return STATUS_OK;
-        }
-        return cable_open(CABLE_PARALLEL_378);
+        return open_automatically();
     }
-    const char* name = nullptr;
-    switch (id >> 16) {
-        case CABLE_KIND_USB:
-            name = USB_CABLE_NAME;
-            break;
-        case CABLE_KIND_PARALLEL:
-            name = PARALLEL_CABLE_NAME;
-            break;
-        default:
-            return STATUS_UNKNOWN_CABLE;
-    }
-    if (cable_bind(name) != 0) {
+    const std::size_t row = find_row([id](const CableKind& k) { return k.kind == id >> 16; });
+    if (row == CABLE_KINDS.size() || cable_bind(CABLE_KINDS[row].name) != 0) {
         return STATUS_UNKNOWN_CABLE;
     }
     if (bound.driver->open(static_cast<std::uint16_t>(id & 0xFFFF), CABLE_SPEED, description) !=
@@ -96,13 +114,18 @@ const CableOps& cable_ops() {
 }
 
 bool cable_set_driver(const char* name, Cable* driver, std::int32_t tdo_reverse) {
-    binding* b = find(name);
-    if (b == nullptr) {
+    const std::size_t row = find(name);
+    if (row == CABLE_KINDS.size()) {
         return false;
     }
-    b->replacement = driver;
-    b->replacement_tdo_reverse = tdo_reverse;
+    replacements[row] = {driver, tdo_reverse};
     return true;
+}
+
+void install_hardware_backends() {
+    for (const CableKind& k : CABLE_KINDS) {
+        k.install_hardware();
+    }
 }
 
 }  // namespace oscset::cable

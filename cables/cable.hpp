@@ -47,4 +47,8 @@ inline std::int32_t cable_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std:
 // cable's own driver). Takes effect at the next binding. False for an unknown name.
 bool cable_set_driver(const char* name, Cable* driver, std::int32_t tdo_reverse = 1);
 
+// Installs the hardware backend that each kind of cable runs on, for the program (tests and
+// simulations install their own).
+void install_hardware_backends();
+
 }  // namespace oscset::cable

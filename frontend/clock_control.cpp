@@ -28,7 +28,7 @@ bool program_clock(const divider_plan& plan, BusAccess& bus) {
         if (status == CLOCK_LOCKED) {
             return true;
         }
-        platform::sleep_ms(LOCK_PAUSE_MS);
+        platform::sleep_ms(platform::Wait::LOCK_POLL, LOCK_PAUSE_MS);
     }
     return false;
 }

@@ -10,13 +10,13 @@ namespace {
 
 using platform::console_printf;
 
-enum class line_read { text, end_of_input, too_long };
+enum class LineRead { TEXT, END_OF_INPUT, TOO_LONG };
 
 // One line from `input` into `buffer`, without its newline (nor a carriage return before
 // it, which a line from a Windows editor carries, and which must not count against the
 // buffer). A line longer than the buffer holds is read to its end and refused as a whole, so
 // that its tail is never taken as the next line.
-line_read read_line(std::FILE* input, char (&buffer)[LINE_BUFFER_SIZE]) {
+LineRead read_line(std::FILE* input, char (&buffer)[LINE_BUFFER_SIZE]) {
     std::size_t length = 0;
     bool any = false;
     bool overflow = false;
@@ -44,10 +44,10 @@ line_read read_line(std::FILE* input, char (&buffer)[LINE_BUFFER_SIZE]) {
         }
     }
     if (!any) {
-        return line_read::end_of_input;
+        return LineRead::END_OF_INPUT;
     }
     buffer[length] = '\0';
-    return overflow ? line_read::too_long : line_read::text;
+    return overflow ? LineRead::TOO_LONG : LineRead::TEXT;
 }
 
 void print_usage() {
@@ -57,7 +57,7 @@ void print_usage() {
     console_printf("      (1.0Hz <= f <= 180MHz)\n");
 }
 
-int bad_input_exit(Board& board) {
+int bad_input_exit(ClockBoard& board) {
     board.close();
     print_usage();
     return EXIT_FAILED;
@@ -65,7 +65,7 @@ int bad_input_exit(Board& board) {
 
 }  // namespace
 
-int oscset_main(int argc, const char* const* argv, std::FILE* input, Board& board) {
+int oscset_main(int argc, const char* const* argv, std::FILE* input, ClockBoard& board) {
     const bool argument_mode = argc == 2;
     if (board.open() != STATUS_OK) {
         console_printf("Can't found ALDER-FPGA\n");
@@ -86,10 +86,10 @@ int oscset_main(int argc, const char* const* argv, std::FILE* input, Board& boar
             text = argument.data();
         } else {
             console_printf("input frequency(EX. 10.2K or 66M). ");
-            const line_read got = read_line(input, line);
-            if (got == line_read::end_of_input) {
+            const LineRead got = read_line(input, line);
+            if (got == LineRead::END_OF_INPUT) {
                 line[0] = '\0';
-            } else if (got == line_read::too_long) {
+            } else if (got == LineRead::TOO_LONG) {
                 console_printf("input format error.\n");
                 return bad_input_exit(board);
             }
@@ -100,8 +100,8 @@ int oscset_main(int argc, const char* const* argv, std::FILE* input, Board& boar
             return EXIT_OK;
         }
 
-        const parsed_frequency request = parse_frequency(text);
-        if (request.error != frequency_error::none) {
+        const ParsedFrequency request = parse_frequency(text);
+        if (request.error != FrequencyError::NONE) {
             return bad_input_exit(board);
         }
         divider_plan plan;

@@ -11,7 +11,7 @@ namespace oscset::frontend {
 
 // What the driver needs of the board; the layers below provide it (hardware_board), tests
 // may provide their own.
-class Board {
+class ClockBoard {
   public:
     virtual status_t open() = 0;       // the first USB adapter's cable; 0 = open and ready
     virtual status_t configure() = 0;  // the board's design, with progress; 0 = configured
@@ -19,11 +19,11 @@ class Board {
     virtual void close() = 0;  // releases the USER register, then closes the cable
 
   protected:
-    ~Board() = default;
+    ~ClockBoard() = default;
 };
 
 // The board through the cable, configuration and bridge layers.
-Board& hardware_board();
+ClockBoard& hardware_board();
 
 inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_FAILED = -1;
@@ -33,6 +33,6 @@ inline constexpr const char* CONFIG_IMAGE_VARIABLE = "OSCSET_CONFIG_IMAGE";
 
 // The whole program: argv as main receives it, lines from `input` in conversation mode, all
 // text to the console. Returns the exit code, 0 or -1.
-int oscset_main(int argc, const char* const* argv, std::FILE* input, Board& board);
+int oscset_main(int argc, const char* const* argv, std::FILE* input, ClockBoard& board);
 
 }  // namespace oscset::frontend

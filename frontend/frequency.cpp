@@ -12,7 +12,8 @@
 // The search's comparisons, ties and early stop are defined in double precision: a build that
 // keeps wider intermediates (the x87 unit) chooses other dividers for some frequencies.
 #if !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
-#error "frequency search needs double arithmetic without excess precision (i686: -msse2 -mfpmath=sse)"
+#error \
+    "frequency search needs double arithmetic without excess precision (i686: -msse2 -mfpmath=sse)"
 #endif
 
 namespace oscset::frontend {
@@ -43,7 +44,7 @@ std::size_t match_word(const char* p, std::string_view word) {
 }
 
 // The digits of a mantissa and its exponent, as scanned.
-struct number_text {
+struct NumberText {
     std::string_view mantissa;  // digits with an optional point
     std::string_view exponent;  // digits after the exponent letter and sign
     bool exponent_negative = false;
@@ -52,8 +53,8 @@ struct number_text {
 };
 
 // Scans [digits][.digits] then, when `letter` follows a mantissa with a digit, an exponent.
-number_text scan_number(const char* p, bool hex, char letter) {
-    number_text n;
+NumberText scan_number(const char* p, bool hex, char letter) {
+    NumberText n;
     const auto digit = hex ? is_hex_digit : is_digit;
     std::size_t i = 0;
     std::size_t digits = 0;
@@ -92,7 +93,7 @@ number_text scan_number(const char* p, bool hex, char letter) {
 }
 
 // A value that from_chars found beyond the range of double: infinity or zero.
-double out_of_range_value(const number_text& n, int digit_bits) {
+double out_of_range_value(const NumberText& n, int digit_bits) {
     // Position of the leading significant digit against the point, plus the exponent.
     long long magnitude = 0;
     bool seen_point = false;
@@ -119,7 +120,7 @@ double out_of_range_value(const number_text& n, int digit_bits) {
     return magnitude > 0 ? std::numeric_limits<double>::infinity() : 0.0;
 }
 
-double convert(const number_text& n, bool hex) {
+double convert(const NumberText& n, bool hex) {
     std::string_view whole(n.mantissa.data(), n.length);
     double value = 0.0;
     const auto format = hex ? std::chars_format::hex : std::chars_format::general;
@@ -169,13 +170,13 @@ int scan_double(const char* text, double* value) {
     } else if (nan > 0) {
         return 0;
     } else if (p[0] == '0' && lower(p[1]) == 'x') {
-        const number_text n = scan_number(p + 2, true, 'p');
+        const NumberText n = scan_number(p + 2, true, 'p');
         if (!n.complete) {
             return 0;
         }
         magnitude = convert(n, true);
     } else {
-        const number_text n = scan_number(p, false, 'e');
+        const NumberText n = scan_number(p, false, 'e');
         if (!n.complete) {
             return 0;
         }
@@ -185,7 +186,7 @@ int scan_double(const char* text, double* value) {
     return 1;
 }
 
-parsed_frequency parse_frequency(char* text) {
+ParsedFrequency parse_frequency(char* text) {
     double multiplier = 1.0;
     const std::size_t length = std::strlen(text);
     if (length > 0) {
@@ -207,14 +208,14 @@ parsed_frequency parse_frequency(char* text) {
     double value = 0.0;
     if (scan_double(text, &value) != 1) {
         console_printf("input format error.\n");
-        return {frequency_error::format, 0.0};
+        return {FrequencyError::FORMAT, 0.0};
     }
     const double target_hz = value * multiplier;
     if (!(target_hz >= MIN_HZ && target_hz <= MAX_HZ)) {  // also refuses NaN
         console_printf("input range error.\n");
-        return {frequency_error::range, target_hz};
+        return {FrequencyError::RANGE, target_hz};
     }
-    return {frequency_error::none, target_hz};
+    return {FrequencyError::NONE, target_hz};
 }
 
 bool search_dividers(double target_hz, divider_plan& plan) {

@@ -26,10 +26,10 @@ struct divider_plan {
     double achieved_hz = 0.0;    // 24 MHz / div_a * div_b
 };
 
-enum class frequency_error { none, format, range };
+enum class FrequencyError { NONE, FORMAT, RANGE };
 
-struct parsed_frequency {
-    frequency_error error = frequency_error::none;
+struct ParsedFrequency {
+    FrequencyError error = FrequencyError::NONE;
     double target_hz = 0.0;
 };
 
@@ -42,7 +42,7 @@ int scan_double(const char* text, double* value);
 // Reads a non-empty, NUL-terminated, modifiable line: a K/k or M/m as its last character is
 // the multiplier and is removed in place. Prints "input format error.\n" or
 // "input range error.\n" on failure.
-parsed_frequency parse_frequency(char* text);
+ParsedFrequency parse_frequency(char* text);
 
 // Chooses the post-divider or doubler and searches div_a and div_b. False only when div_b
 // exceeds its limit, after printing "Fatal error. div_a=%d dib_b=%d.\n".

@@ -21,7 +21,7 @@ class BridgeBus final : public BusAccess {
     }
 };
 
-class HardwareBoard final : public Board {
+class HardwareClockBoard final : public ClockBoard {
   public:
     // The first USB adapter, with no fallback to the parallel cable.
     status_t open() override { return cable::cable_open(cable::CABLE_FIRST_USB); }
@@ -52,8 +52,8 @@ class HardwareBoard final : public Board {
 
 }  // namespace
 
-Board& hardware_board() {
-    static HardwareBoard board;
+ClockBoard& hardware_board() {
+    static HardwareClockBoard board;
     return board;
 }
 

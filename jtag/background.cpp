@@ -4,12 +4,16 @@
 #include <thread>
 
 #include "cables/cable.hpp"
+#include "platform/time.hpp"
 
 namespace oscset::jtag {
 namespace {
 
 std::atomic<std::int32_t> state{BG_IDLE};
 std::atomic<status_t> result{STATUS_OK};
+// Written before the worker starts and only read by it.
+status_t (*pending_job)() = nullptr;
+std::atomic<bool> worker_began{false};
 
 // Joins the last worker when the program ends, so that no thread outlives the state it uses.
 struct Worker {
@@ -20,6 +24,13 @@ struct Worker {
         }
     }
 } worker;
+
+void run_pending_job() {
+    worker_began.store(true);
+    state.store(BG_STARTED);
+    result.store(pending_job());
+    state.store(BG_DONE);
+}
 
 }  // namespace
 
@@ -47,11 +58,30 @@ status_t background_collect() {
     return STATUS_BUSY;
 }
 
-void background_launch(void (*body)()) {
+status_t background_run_job(std::int32_t accepted, bool on_worker, status_t (*job)()) {
+    state.store(accepted);
+    if (!on_worker) {
+        result.store(job());
+        state.store(BG_DONE);
+        return background_collect();
+    }
+    pending_job = job;
+    worker_began.store(false);
+    // The previous worker has finished by the time its result was collected.
     if (worker.thread.joinable()) {
         worker.thread.join();
     }
-    worker.thread = std::thread(body);
+    worker.thread = std::thread(run_pending_job);
+    // The limit counts from the worker's first step: the system runs a new thread, but how
+    // long the job takes to reach the data is the job's.
+    std::uint32_t waited = 0;
+    while (state.load() > BG_RUNNING && waited < START_LIMIT_MS) {
+        platform::sleep_ms(platform::Wait::WORKER_START, START_POLL_MS);
+        if (worker_began.load()) {
+            waited += START_POLL_MS;
+        }
+    }
+    return background_collect();
 }
 
 void background_reset() {

@@ -2,30 +2,13 @@
 // Bit-string helpers. Bit strings hold their earliest bit in bit 7 of byte 0 ("string bit j"
 // is bit 7 - j % 8 of byte j / 8), the order in which TDI bits are clocked.
 
-#include <array>
 #include <cstdint>
+
+#include "platform/bit_reverse.hpp"
 
 namespace oscset::jtag {
 
-namespace detail {
-constexpr std::array<std::uint8_t, 256> make_reverse_table() {
-    std::array<std::uint8_t, 256> table{};
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned r = 0;
-        for (unsigned b = 0; b < 8; ++b) {
-            r |= ((i >> b) & 1u) << (7 - b);
-        }
-        table[i] = static_cast<std::uint8_t>(r);
-    }
-    return table;
-}
-inline constexpr std::array<std::uint8_t, 256> reverse_table = make_reverse_table();
-}  // namespace detail
-
-// The byte with bit 0 exchanged with bit 7, 1 with 6, 2 with 5, 3 with 4.
-constexpr std::uint8_t reverse_bits8(std::uint8_t byte) {
-    return detail::reverse_table[byte];
-}
+using platform::reverse_bits8;
 
 // The word with bit i moved to bit 31 - i.
 constexpr std::uint32_t reverse_bits32(std::uint32_t word) {

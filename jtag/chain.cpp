@@ -15,17 +15,17 @@ namespace {
 
 using cable::cable_shift;
 
-std::array<chain_device, MAX_CHAIN_DEVICES> devices{};
+std::array<ChainRecord, MAX_CHAIN_DEVICES> devices{};
 std::int32_t device_count = 0;
 std::int32_t selected = -1;
 chain_position position{};
 std::atomic<std::int32_t> bridge_type{-1};
 
-struct spartan2_part {
+struct Spartan2Part {
     std::uint32_t idcode;
     const char* name;
 };
-constexpr std::array<spartan2_part, 6> spartan2_parts{{
+constexpr std::array<Spartan2Part, 6> SPARTAN2_PARTS{{
     {0x00608093, "XC2S15"},
     {0x0060C093, "XC2S30"},
     {0x00610093, "XC2S50"},
@@ -51,9 +51,9 @@ const chain_position& selected_position() {
 
 std::int32_t jtag_scan_chain() {
     devices = {};
-    jtag_reset_to_idle(6);
-    cable_shift(nullptr, nullptr, 2, 1, 1);  // Select-DR-Scan, Select-IR-Scan
-    cable_shift(nullptr, nullptr, 2, 0, 0);  // Capture-IR, Shift-IR
+    jtag_reset_to_idle(RESET_CLOCKS);
+    jtag_move(TO_SELECT_IR);
+    jtag_move(SELECT_TO_SHIFT);  // Shift-IR
 
     // The capture values come out first, and zeros fill every instruction register.
     std::array<std::uint8_t, CAPTURE_BITS / 8> capture{};
@@ -68,9 +68,9 @@ std::int32_t jtag_scan_chain() {
         }
     }
     const std::uint8_t one = 0x80;
-    cable_shift(&one, nullptr, 1, 1, 1);     // Exit1-IR; every register now holds ones
-    cable_shift(nullptr, nullptr, 2, 1, 1);  // Update-IR (all BYPASS), Select-DR-Scan
-    cable_shift(nullptr, nullptr, 2, 0, 0);  // Capture-DR, Shift-DR
+    cable_shift(&one, nullptr, 1, 1, 1);  // Exit1-IR; every register now holds ones
+    jtag_move(EXIT1_TO_SELECT_DR);        // Update-IR: all BYPASS
+    jtag_move(SELECT_TO_SHIFT);           // Shift-DR
 
     // Each bypass register captured a 0: the zeros before the first one count the devices.
     std::int32_t count = 0;
@@ -80,14 +80,14 @@ std::int32_t jtag_scan_chain() {
         }
     }
     device_count = count;
-    cable_shift(nullptr, nullptr, 1, 1, 1);  // Exit1-DR
-    cable_shift(nullptr, nullptr, 6, 1, 0);  // Test-Logic-Reset (IDCODE everywhere), Idle
+    jtag_move(TMS_HIGH_ONCE);          // Exit1-DR
+    jtag_reset_to_idle(RESET_CLOCKS);  // Test-Logic-Reset puts IDCODE everywhere
 
     if (count < 1 || count > MAX_CHAIN_DEVICES || ir_length < 2 * count) {
         return 0;
     }
-    cable_shift(nullptr, nullptr, 1, 1, 1);  // Select-DR-Scan
-    cable_shift(nullptr, nullptr, 2, 0, 0);  // Capture-DR, Shift-DR
+    jtag_move(TMS_HIGH_ONCE);    // Select-DR-Scan
+    jtag_move(SELECT_TO_SHIFT);  // Shift-DR
     std::array<std::uint8_t, 4 * MAX_CHAIN_DEVICES> idcodes{};
     const auto idcode_bits = static_cast<std::uint32_t>(32 * count);
     cable_shift(nullptr, idcodes.data(), idcode_bits, 0, 1);  // ends in Exit1-DR
@@ -101,7 +101,7 @@ std::int32_t jtag_scan_chain() {
     return decoded == count ? 1 : 0;
 }
 
-std::int32_t chain_decode(chain_device* records, std::int32_t max_records,
+std::int32_t chain_decode(ChainRecord* records, std::int32_t max_records,
                           const std::uint8_t* capture, std::int32_t capture_bits,
                           const std::uint8_t* idcodes, std::int32_t idcode_bits) {
     if (capture_bits <= 0) {
@@ -114,9 +114,9 @@ std::int32_t chain_decode(chain_device* records, std::int32_t max_records,
            record < max_records) {
         const std::uint32_t id =
             bits_extract(idcodes, static_cast<std::uint32_t>(idcode_offset), 32);
-        chain_device& device = records[record];
-        device = chain_device{};
-        for (const device_row& row : device_table()) {
+        ChainRecord& device = records[record];
+        device = ChainRecord{};
+        for (const DeviceRow& row : device_table()) {
             if (row.name == nullptr) {
                 break;
             }
@@ -162,7 +162,7 @@ std::uint32_t chain_select(std::int32_t index) {
 }
 
 const char* spartan2_name(std::uint32_t idcode) {
-    for (const spartan2_part& part : spartan2_parts) {
+    for (const Spartan2Part& part : SPARTAN2_PARTS) {
         if ((idcode & IDCODE_VERSION_MASK) == part.idcode) {
             return part.name;
         }
@@ -172,7 +172,7 @@ const char* spartan2_name(std::uint32_t idcode) {
 
 status_t jtag_read_idcode(std::uint32_t* out) {
     std::array<std::uint8_t, 4> buffer{};
-    status_t result = jtag_reset_to_idle(6);
+    status_t result = jtag_reset_to_idle(RESET_CLOCKS);
     result |= jtag_load_ir(INSTRUCTION_IDCODE, SPARTAN2_IR_LENGTH);
     result |= jtag_scan_dr(nullptr, buffer.data(), 32);
     if (out != nullptr) {
@@ -218,9 +218,9 @@ status_t jtag_ensure_target() {
     return result;
 }
 
-std::span<const chain_device> chain_devices() {
+std::span<const ChainRecord> chain_devices() {
     const std::int32_t shown = device_count < MAX_CHAIN_DEVICES ? device_count : MAX_CHAIN_DEVICES;
-    return std::span<const chain_device>(devices.data(), static_cast<std::size_t>(shown));
+    return std::span<const ChainRecord>(devices.data(), static_cast<std::size_t>(shown));
 }
 
 std::int32_t chain_device_count() {
@@ -239,10 +239,10 @@ void set_bridge_user_type(std::int32_t type) {
     bridge_type.store(type);
 }
 
-void chain_assume(std::span<const chain_device> found, std::int32_t selected_index) {
+void chain_assume(std::span<const ChainRecord> found, std::int32_t selected_index) {
     chain_forget();
     device_count = 0;
-    for (const chain_device& device :
+    for (const ChainRecord& device :
          found.first(std::min<std::size_t>(found.size(), MAX_CHAIN_DEVICES))) {
         devices[static_cast<std::size_t>(device_count++)] = device;
     }

@@ -16,7 +16,7 @@ inline constexpr std::int32_t CAPTURE_BITS = 64;
 // A TDO that never reads high must not keep the device count going.
 inline constexpr std::int32_t DEVICE_COUNT_BOUND = 64;
 
-struct chain_device {
+struct ChainRecord {
     const char* name = nullptr;   // the matching table row's name
     std::uint32_t idcode = 0;     // as read, version field included
     std::int32_t ir_length = 0;   // from the matching row
@@ -33,7 +33,7 @@ std::int32_t jtag_scan_chain();
 // Fills records from the captured instruction bits and the IDCODE bits: the number filled,
 // or -1 when a device matches no row. A row fits only when all of its capture bits were
 // captured.
-std::int32_t chain_decode(chain_device* records, std::int32_t max_records,
+std::int32_t chain_decode(ChainRecord* records, std::int32_t max_records,
                           const std::uint8_t* capture, std::int32_t capture_bits,
                           const std::uint8_t* idcodes, std::int32_t idcode_bits);
 
@@ -47,7 +47,7 @@ const char* spartan2_name(std::uint32_t idcode);
 // Reads the selected device's IDCODE through its instruction register.
 status_t jtag_read_idcode(std::uint32_t* out);
 
-std::span<const chain_device> chain_devices();  // the devices of the last scan
+std::span<const ChainRecord> chain_devices();  // the devices of the last scan
 std::int32_t chain_device_count();
 std::int32_t selected_device();  // -1 until a Spartan-II has been selected
 
@@ -62,6 +62,6 @@ void chain_forget();
 
 // For tests of the layers above discovery: takes these devices as if a scan had found them,
 // with `selected_index` selected (-1: none yet; chain_select then places one).
-void chain_assume(std::span<const chain_device> found, std::int32_t selected_index = -1);
+void chain_assume(std::span<const ChainRecord> found, std::int32_t selected_index = -1);
 
 }  // namespace oscset::jtag

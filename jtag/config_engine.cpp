@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -23,13 +22,13 @@ namespace oscset::jtag {
 namespace {
 
 // Type-1 packets as big-endian words.
-constexpr std::array<std::uint8_t, 8> status_request{
+constexpr std::array<std::uint8_t, 8> STATUS_REQUEST{
     0x28, 0x00, 0xE0, 0x01,  // read STAT, 1 word
     0x00, 0x00, 0x00, 0x00,
 };
 // Shut the running design down: SWITCH, COR with SHUTDOWN and the TCK start-up clock, START,
 // RCRC.
-constexpr std::array<std::uint8_t, 36> sequence_a{
+constexpr std::array<std::uint8_t, 36> SEQUENCE_A{
     0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x09,  // CMD SWITCH
     0x30, 0x01, 0x20, 0x01, 0x00, 0xA0, 0xBF, 0x2D,  // COR
     0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x05,  // CMD START
@@ -37,13 +36,19 @@ constexpr std::array<std::uint8_t, 36> sequence_a{
     0x00, 0x00, 0x00, 0x00,
 };
 // Keep the interconnect quiet while frames are rewritten, and the next START a start-up.
-constexpr std::array<std::uint8_t, 20> sequence_b{
+constexpr std::array<std::uint8_t, 20> SEQUENCE_B{
     0x30, 0x00, 0x80, 0x01, 0x00, 0x00, 0x00, 0x08,  // CMD AGHIGH
     0x30, 0x01, 0x20, 0x01, 0x00, 0xA0, 0x3F, 0x2D,  // COR
     0x00, 0x00, 0x00, 0x00,
 };
 constexpr std::uint8_t MEMORY_IMAGE_MARK = 0xFF;  // a raw stream starts with its dummy word
 constexpr std::int32_t JSTART_CLOCKS = 16;
+constexpr std::int32_t STATUS_READ_BITS = 1 + 32;  // a pad bit, then the status word
+
+template <std::size_t N>
+constexpr std::int32_t bits_of(const std::array<std::uint8_t, N>&) {
+    return static_cast<std::int32_t>(8 * N);
+}
 
 // The request, written before the worker starts and only read by it.
 const void* request_source = nullptr;
@@ -91,9 +96,9 @@ long bytes_left(std::FILE* file) {
 // header must be sound, the data it promises there, and a part field must name the FPGA that
 // discovery selected.
 config_file_ptr open_checked(const char* name) {
-    config_file_error error = config_file_error::none;
+    ConfigFileError error = ConfigFileError::NONE;
     config_file_ptr file = config_file_open(name, &error);
-    if (error == config_file_error::cannot_open) {
+    if (error == ConfigFileError::CANNOT_OPEN) {
         note_file_problem("Can't open configuration file \"%s\": %s\n", name, std::strerror(errno));
         return nullptr;
     }
@@ -110,7 +115,7 @@ config_file_ptr open_checked(const char* name) {
     const std::string_view part = part_field(*file);
     const std::int32_t selected = selected_device();
     if (!part.empty() && selected >= 0) {
-        const chain_device& fpga = chain_devices()[static_cast<std::size_t>(selected)];
+        const ChainRecord& fpga = chain_devices()[static_cast<std::size_t>(selected)];
         if ((file->part_idcode & IDCODE_VERSION_MASK) != (fpga.idcode & IDCODE_VERSION_MASK)) {
             // The chain's record names the first row of that IDCODE, maybe a Virtex twin.
             const char* spartan2 = spartan2_name(fpga.idcode);
@@ -124,29 +129,19 @@ config_file_ptr open_checked(const char* name) {
     return file;
 }
 
-// The caller's length word is shared with the thread that reports progress.
-std::int32_t load_length(std::int32_t* word) {
-    return std::atomic_ref<std::int32_t>(*word).load();
-}
-void store_length(std::int32_t* word, std::int32_t value) {
-    std::atomic_ref<std::int32_t>(*word).store(value);
-}
-
-void fpga_configure_thread() {
-    set_background_state(BG_STARTED);
-    set_background_result(fpga_configure_worker(request_source, request_length));
-    set_background_state(BG_DONE);
+status_t configure_request() {
+    return fpga_configure_worker(request_source, request_length);
 }
 
 }  // namespace
 
 status_t fpga_read_status(std::uint32_t* out) {
-    status_t result = jtag_reset_to_idle(6);
-    result |= jtag_reset_to_idle(6);
-    result |= jtag_cfg_in_write(status_request.data(), 64);
+    status_t result = jtag_reset_to_idle(RESET_CLOCKS);
+    result |= jtag_reset_to_idle(RESET_CLOCKS);
+    result |= jtag_cfg_in_write(STATUS_REQUEST.data(), bits_of(STATUS_REQUEST));
     result |= jtag_load_ir(INSTRUCTION_CFG_OUT, SPARTAN2_IR_LENGTH);
     std::array<std::uint8_t, 5> read{};
-    result |= jtag_scan_dr(nullptr, read.data(), 33);
+    result |= jtag_scan_dr(nullptr, read.data(), STATUS_READ_BITS);
     // The first bit out is a pad; the status follows most significant bit first.
     drop_leading_bits(read.data(), 4, 1);
     const std::uint32_t status = reverse_bits32(bytes_to_word(read.data()));
@@ -158,20 +153,20 @@ status_t fpga_read_status(std::uint32_t* out) {
 }
 
 status_t fpga_prepare_reconfig() {
-    status_t result = jtag_reset_to_idle(6);
-    result |= jtag_cfg_in_write(sequence_a.data(), 288);
-    platform::sleep_ms(RECONFIG_WAIT_MS);
+    status_t result = jtag_reset_to_idle(RESET_CLOCKS);
+    result |= jtag_cfg_in_write(SEQUENCE_A.data(), bits_of(SEQUENCE_A));
+    platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
     result |= jtag_load_ir(INSTRUCTION_JSTART, SPARTAN2_IR_LENGTH);
     result |= jtag_scan_dr(nullptr, nullptr, JSTART_CLOCKS);  // clocks the shutdown through
-    platform::sleep_ms(RECONFIG_WAIT_MS);
-    result |= jtag_cfg_in_write(sequence_b.data(), 160);
-    platform::sleep_ms(RECONFIG_WAIT_MS);
+    platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
+    result |= jtag_cfg_in_write(SEQUENCE_B.data(), bits_of(SEQUENCE_B));
+    platform::sleep_ms(platform::Wait::RECONFIG, RECONFIG_WAIT_MS);
     set_current_user_type(USER_TYPE_UNKNOWN);
     return result;
 }
 
 status_t fpga_begin_stream() {
-    jtag_reset_to_idle(6);
+    jtag_reset_to_idle(RESET_CLOCKS);
     jtag_load_ir(INSTRUCTION_CFG_IN, SPARTAN2_IR_LENGTH);
     // With the zeros held in the TDI-side bypasses, one whole zero word precedes the stream.
     const std::int32_t lead = (-selected_position().devices_tdi_side) & 31;
@@ -289,21 +284,10 @@ status_t fpga_configure(const void* source, std::int32_t* length) {
     if (background_state() != BG_IDLE) {
         return STATUS_BUSY;
     }
-    set_background_state(BG_ACCEPTED);
     request_source = source;
     request_length = length;
-    if (load_length(length) < 0) {
-        store_length(length, load_length(length) & 0x7FFFFFFF);
-        background_launch(fpga_configure_thread);
-        // Control returns once the stream is moving, or the work has ended.
-        while (background_state() > BG_RUNNING) {
-            platform::sleep_ms(START_POLL_MS);
-        }
-    } else {
-        set_background_result(fpga_configure_worker(source, length));
-        set_background_state(BG_DONE);
-    }
-    return background_collect();
+    // Control returns once the stream is moving, or the work has ended.
+    return background_run(BG_ACCEPTED, length, configure_request);
 }
 
 status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
@@ -316,7 +300,7 @@ status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
         if ((r & STATUS_BUSY) == 0) {
             break;
         }
-        platform::sleep_ms(PROGRESS_MS);
+        platform::sleep_ms(platform::Wait::PROGRESS, PROGRESS_MS);
         r = fpga_configure(nullptr, nullptr);
     }
     platform::console_printf("\n");

@@ -5,12 +5,13 @@
 #include <cstdint>
 
 #include "cables/status.hpp"
+#include "jtag/background.hpp"
 
 namespace oscset::jtag {
 
 // Bit 31 of the length word asks for the worker thread; bits 30..0 are the bytes of a memory
 // image, or 0 for a file.
-inline constexpr std::uint32_t CONFIG_BACKGROUND = 0x80000000;
+inline constexpr std::uint32_t CONFIG_BACKGROUND = LENGTH_BACKGROUND;
 inline constexpr std::uint32_t CONFIG_BLOCK_SIZE = 4096;
 
 // Status register bits.
@@ -18,9 +19,8 @@ inline constexpr std::uint32_t STAT_CRC_ERROR = 0x00000001;
 inline constexpr std::uint32_t STAT_DONE = 0x00004000;
 inline constexpr std::uint32_t STAT_NO_ANSWER = 0xFFFF0000;
 
-// Waits between the reconfiguration sequences.
+// The wait between the reconfiguration sequences, and between progress lines.
 inline constexpr std::uint32_t RECONFIG_WAIT_MS = 50;
-inline constexpr std::uint32_t START_POLL_MS = 10;
 inline constexpr std::uint32_t PROGRESS_MS = 100;
 
 // With a source, starts a configuration: a memory image (first byte 0xFF, with its length in

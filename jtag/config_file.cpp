@@ -33,7 +33,7 @@ bool read_field(std::FILE* file, std::array<char, CONFIG_FIELD_SIZE>& field, std
 
 // The part field begins with the row's whole name.
 std::uint32_t lookup_part(const std::array<char, CONFIG_FIELD_SIZE>& part_name) {
-    for (const device_row& row : device_table()) {
+    for (const DeviceRow& row : device_table()) {
         if (row.name == nullptr) {
             break;
         }
@@ -114,10 +114,10 @@ bool read_header(config_file& record) {
 
 }  // namespace
 
-config_file_ptr config_file_open(const char* name, config_file_error* error) {
-    config_file_error ignored = config_file_error::none;
-    config_file_error& why = error != nullptr ? *error : ignored;
-    why = config_file_error::cannot_open;
+config_file_ptr config_file_open(const char* name, ConfigFileError* error) {
+    ConfigFileError ignored = ConfigFileError::NONE;
+    ConfigFileError& why = error != nullptr ? *error : ignored;
+    why = ConfigFileError::CANNOT_OPEN;
     if (name == nullptr) {
         return nullptr;
     }
@@ -131,10 +131,10 @@ config_file_ptr config_file_open(const char* name, config_file_error* error) {
     }
     record->handle = std::move(handle);
     if (!read_header(*record)) {
-        why = config_file_error::bad_header;
+        why = ConfigFileError::BAD_HEADER;
         return nullptr;
     }
-    why = config_file_error::none;
+    why = ConfigFileError::NONE;
     return record;
 }
 

@@ -33,13 +33,13 @@ using config_file_ptr = std::unique_ptr<config_file>;
 
 inline constexpr std::uint8_t RAW_STREAM_MARK = 0xFF;  // a raw stream starts with its dummy word
 
-enum class config_file_error { none, cannot_open, bad_header };
+enum class ConfigFileError { NONE, CANNOT_OPEN, BAD_HEADER };
 
 // Opens the file and reads its header up to the data field, leaving the file at the first
 // stream byte; a raw stream has no header, its data is the whole file. Null on any failure,
 // with its kind in `error` when given (errno tells why a file could not be opened); an
 // unknown key prints "Unknown header ID %02x found\n".
-config_file_ptr config_file_open(const char* name, config_file_error* error = nullptr);
+config_file_ptr config_file_open(const char* name, ConfigFileError* error = nullptr);
 
 // Reads up to count bytes; the number read, 0 at the end of the file or on an error.
 std::uint32_t config_file_read(config_file& file, std::uint8_t* buffer, std::uint32_t count);

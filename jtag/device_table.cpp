@@ -8,7 +8,7 @@ namespace {
 // Several rows share an IDCODE (the Spartan-II parts with their Virtex twins, 3s1000 and
 // 3s1500): the first one in table order is the one that matches. Row 32 holds 0x00610099,
 // so an XC2S50 matches "2s50".
-constexpr std::array<device_row, DEVICE_TABLE_ROWS + 1> rows{{
+constexpr std::array<DeviceRow, DEVICE_TABLE_ROWS + 1> DEVICE_ROWS{{
     {"xcf01s", 0x05044093, 8, 0x1},  {"xcf02s", 0x05045093, 8, 0x1},
     {"xcf04s", 0x05046093, 8, 0x1},  {"xcf08p", 0x05057093, 16, 0x1},
     {"xcf16p", 0x05058093, 16, 0x1}, {"xcf32p", 0x05059093, 16, 0x1},
@@ -39,8 +39,8 @@ constexpr std::array<device_row, DEVICE_TABLE_ROWS + 1> rows{{
 
 }  // namespace
 
-std::span<const device_row> device_table() {
-    return rows;
+std::span<const DeviceRow> device_table() {
+    return DEVICE_ROWS;
 }
 
 }  // namespace oscset::jtag

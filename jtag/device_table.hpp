@@ -7,7 +7,7 @@
 
 namespace oscset::jtag {
 
-struct device_row {
+struct DeviceRow {
     const char* name;      // null in the terminating row
     std::uint32_t idcode;  // version field 0
     std::int32_t ir_length;
@@ -18,6 +18,6 @@ inline constexpr std::uint32_t IDCODE_VERSION_MASK = 0x0FFFFFFF;  // ignores the
 inline constexpr std::size_t DEVICE_TABLE_ROWS = 51;
 
 // The 51 rows in table order, then the terminating row. Searches take the first row that fits.
-std::span<const device_row> device_table();
+std::span<const DeviceRow> device_table();
 
 }  // namespace oscset::jtag

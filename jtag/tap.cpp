@@ -21,6 +21,10 @@ void shift(std::uint32_t count, std::int32_t tms_during, std::int32_t tms_last,
 
 }  // namespace
 
+void jtag_move(const TmsPath& path) {
+    shift(path.clocks, path.tms_during, path.tms_last);
+}
+
 status_t jtag_reset_to_idle(std::int32_t clocks) {
     if (clocks > 0) {
         shift(static_cast<std::uint32_t>(clocks), 1, 0);
@@ -42,8 +46,8 @@ status_t jtag_load_ir(std::uint8_t code, std::int32_t ir_length) {
         total > IR_STRING_BITS) {
         return STATUS_NO_FPGA;  // chain discovery refuses such chains before we get here
     }
-    shift(2, 1, 1);  // Select-DR-Scan, Select-IR-Scan
-    shift(2, 0, 0);  // Capture-IR, Shift-IR
+    jtag_move(TO_SELECT_IR);
+    jtag_move(SELECT_TO_SHIFT);
     // Ones everywhere is BYPASS for every other device; the code goes in least significant
     // bit first, behind the bits that travel on to the TDO-side devices.
     std::array<std::uint8_t, IR_STRING_BITS / 8> string;
@@ -56,7 +60,7 @@ status_t jtag_load_ir(std::uint8_t code, std::int32_t ir_length) {
         }
     }
     shift(static_cast<std::uint32_t>(total), 0, 1, string.data());  // ends in Exit1-IR
-    shift(1, 1, 1);                                                 // Update-IR
+    jtag_move(TMS_HIGH_ONCE);                                       // Update-IR
     return STATUS_OK;
 }
 
@@ -64,8 +68,8 @@ status_t jtag_shift_dr(const std::uint8_t* tdi, std::uint8_t* tdo, std::int32_t 
                        std::uint32_t flags) {
     const chain_position& at = selected_position();
     if ((flags & DR_ENTER) != 0) {
-        shift(2, 1, 0);  // Select-DR-Scan, Capture-DR
-        shift(1, 0, 0);  // Shift-DR
+        jtag_move(TO_CAPTURE_DR);
+        jtag_move(CAPTURE_TO_SHIFT);
         if ((flags & DR_SKIP_TDO_SIDE) != 0 && tdo != nullptr && at.devices_tdo_side > 0) {
             // The bypass bits captured between us and TDO come out first: drop them.
             shift(static_cast<std::uint32_t>(at.devices_tdo_side), 0, 0);
@@ -83,7 +87,7 @@ status_t jtag_shift_dr(const std::uint8_t* tdi, std::uint8_t* tdo, std::int32_t 
         } else {
             shift(bits, 0, 1, tdi, tdo);
         }
-        shift(1, 1, 1);  // Update-DR
+        jtag_move(TMS_HIGH_ONCE);  // Update-DR
     } else {
         shift(bits, 0, 0, tdi, tdo);
     }
@@ -116,7 +120,7 @@ status_t jtag_select_user(std::uint32_t type) {
     const auto t = static_cast<std::int32_t>(type & 0xFF);
     status_t result = STATUS_OK;
     if (user_type.load() != t) {
-        result |= jtag_reset_to_idle(6);
+        result |= jtag_reset_to_idle(RESET_CLOCKS);
         result |= jtag_idle_clocks(1);
         user_type.store(USER_TYPE_NONE);
     }

@@ -1,7 +1,8 @@
 #pragma once
 // TAP primitives: the moves that every JTAG operation of the program is built from, for the
 // one selected device (a Spartan-II, instruction register 5 bits) with every other device of
-// the chain in BYPASS. Every operation returns a status word; none detects a failure itself.
+// the chain in BYPASS. Every operation returns a status word; the cable reports no failure, so
+// only jtag_load_ir fails (STATUS_NO_FPGA for an instruction string the chain cannot hold).
 
 #include <cstdint>
 
@@ -30,6 +31,32 @@ inline constexpr std::uint32_t DR_PAD_TDI_SIDE = 8;   // writing: push through T
 inline constexpr std::int32_t USER_TYPE_UNKNOWN = -1;
 inline constexpr std::int32_t USER_TYPE_NONE = 0;
 
+// A TMS path between TAP states: `clocks` clocks, TMS tms_during on all but the last and
+// tms_last on the last, TDI low.
+struct TmsPath {
+    std::uint32_t clocks;
+    std::int32_t tms_during;
+    std::int32_t tms_last;
+};
+// Run-Test/Idle or an Update state to Select-IR-Scan, through Select-DR-Scan.
+inline constexpr TmsPath TO_SELECT_IR{2, 1, 1};
+// Exit1 to Select-DR-Scan, through Update.
+inline constexpr TmsPath EXIT1_TO_SELECT_DR{2, 1, 1};
+// A Select state to its Shift state, through Capture.
+inline constexpr TmsPath SELECT_TO_SHIFT{2, 0, 0};
+// Run-Test/Idle or an Update state to Capture-DR, through Select-DR-Scan.
+inline constexpr TmsPath TO_CAPTURE_DR{2, 1, 0};
+// Capture-DR to Shift-DR.
+inline constexpr TmsPath CAPTURE_TO_SHIFT{1, 0, 0};
+// One clock with TMS high: Exit1 to Update, Shift to Exit1, Run-Test/Idle or Update to
+// Select-DR-Scan.
+inline constexpr TmsPath TMS_HIGH_ONCE{1, 1, 1};
+
+// Five clocks with TMS high reach Test-Logic-Reset from any state; the sixth, low, Run-Test/Idle.
+inline constexpr std::int32_t RESET_CLOCKS = 6;
+
+// Clocks the path.
+void jtag_move(const TmsPath& path);
 // k-1 clocks with TMS high, one low: Run-Test/Idle from any state, through Test-Logic-Reset.
 status_t jtag_reset_to_idle(std::int32_t clocks);
 // k clocks with TMS low: from an Update state into Run-Test/Idle, or staying there.

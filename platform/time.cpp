@@ -11,7 +11,11 @@ namespace {
 std::atomic<bool> simulated{false};
 std::atomic<std::uint32_t> divisor_now{1};
 std::mutex record_mutex;
-std::vector<std::uint32_t> recorded;
+struct Sleep {
+    Wait who;
+    std::uint32_t ms;
+};
+std::vector<Sleep> recorded;
 std::function<void(std::uint32_t)> sleep_hook;
 
 std::chrono::microseconds scaled(std::uint32_t ms) {
@@ -25,11 +29,11 @@ std::chrono::microseconds scaled(std::uint32_t ms) {
 
 }  // namespace
 
-void sleep_ms(std::uint32_t ms) {
+void sleep_ms(Wait who, std::uint32_t ms) {
     std::function<void(std::uint32_t)> hook;
     if (simulated.load()) {
         std::lock_guard lock(record_mutex);
-        recorded.push_back(ms);
+        recorded.push_back({who, ms});
         hook = sleep_hook;
     }
     const auto real = scaled(ms);
@@ -59,14 +63,20 @@ SimulatedTime::~SimulatedTime() {
     divisor_now.store(1);
 }
 
-std::vector<std::uint32_t> SimulatedTime::sleeps() const {
+std::vector<std::uint32_t> SimulatedTime::sleeps(std::optional<Wait> who) const {
     std::lock_guard lock(record_mutex);
-    return recorded;
+    std::vector<std::uint32_t> lengths;
+    for (const Sleep& s : recorded) {
+        if (!who || s.who == *who) {
+            lengths.push_back(s.ms);
+        }
+    }
+    return lengths;
 }
 
 std::uint64_t SimulatedTime::total_ms() const {
-    std::lock_guard lock(record_mutex);
-    return std::accumulate(recorded.begin(), recorded.end(), std::uint64_t{0});
+    const std::vector<std::uint32_t> lengths = sleeps();
+    return std::accumulate(lengths.begin(), lengths.end(), std::uint64_t{0});
 }
 
 void SimulatedTime::on_sleep(std::function<void(std::uint32_t)> hook) {

@@ -17,7 +17,7 @@
 namespace {
 
 // Stream sizes of XC2S15, XC2S30, XC2S50, XC2S100, XC2S150 and XC2S200.
-constexpr std::array<std::size_t, 6> spartan2_stream_bytes{24'712, 42'096,  69'900,
+constexpr std::array<std::size_t, 6> SPARTAN2_STREAM_BYTES{24'712, 42'096,  69'900,
                                                            97'652, 130'012, 166'980};
 
 enum : std::uint32_t {
@@ -169,7 +169,7 @@ bool read_design(const char* name, std::vector<std::uint8_t>& stream) {
     if (!has_sync_word(stream, name)) {
         return false;
     }
-    for (std::size_t size : spartan2_stream_bytes) {
+    for (std::size_t size : SPARTAN2_STREAM_BYTES) {
         if (stream.size() == size) {
             return true;
         }

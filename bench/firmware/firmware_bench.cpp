@@ -111,7 +111,7 @@ void report(benchmark::State& state, std::uint64_t cycles, std::uint64_t clocks,
     state.counters["emulator_Mcps"] = static_cast<double>(cycles) / real_s / 1e6;
 }
 
-enum class Mode { bytes, bytes_answered, clocks };
+enum class Mode { BYTES, BYTES_ANSWERED, CLOCKS };
 
 void shift(benchmark::State& state, Mode mode, std::size_t bytes) {
     Booted b;
@@ -123,8 +123,8 @@ void shift(benchmark::State& state, Mode mode, std::size_t bytes) {
     auto ignored_time = std::chrono::steady_clock::now();
     const std::vector<std::uint8_t> tms_low = {0x02};
     exchange(b.adapter, *b.device, PIPE_CLOCKS, tms_low, ignored, ignored_time);
-    const std::vector<std::uint8_t> data(bytes, mode == Mode::clocks ? 0x20 : 0xA5);
-    const std::uint64_t expected_clocks = mode == Mode::clocks ? bytes : 8 * bytes;
+    const std::vector<std::uint8_t> data(bytes, mode == Mode::CLOCKS ? 0x20 : 0xA5);
+    const std::uint64_t expected_clocks = mode == Mode::CLOCKS ? bytes : 8 * bytes;
     std::uint64_t cycles = 0;
     std::uint64_t clocks = 0;
     double real_s = 0;
@@ -134,7 +134,7 @@ void shift(benchmark::State& state, Mode mode, std::size_t bytes) {
         const std::uint64_t k0 = b.port.clocks;
         auto t0 = std::chrono::steady_clock::now();
         bool ok = false;
-        if (mode == Mode::bytes) {
+        if (mode == Mode::BYTES) {
             // The write returns when the chip has the last packet; the clocks then show
             // when the last bit has been shifted.
             ok = write_all(*b.device, PIPE_BYTES, data);
@@ -143,7 +143,7 @@ void shift(benchmark::State& state, Mode mode, std::size_t bytes) {
             }
         } else {
             ok = exchange(b.adapter, *b.device,
-                          mode == Mode::bytes_answered ? PIPE_BYTES_ANSWERED : PIPE_CLOCKS, data,
+                          mode == Mode::BYTES_ANSWERED ? PIPE_BYTES_ANSWERED : PIPE_CLOCKS, data,
                           c0, t0);
         }
         real_s += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -159,16 +159,16 @@ void shift(benchmark::State& state, Mode mode, std::size_t bytes) {
 }
 
 void BM_ByteModeWithoutAnswers(benchmark::State& state) {
-    shift(state, Mode::bytes, 0x8000);
+    shift(state, Mode::BYTES, 0x8000);
 }
 void BM_ByteModeWithAnswers(benchmark::State& state) {
-    shift(state, Mode::bytes_answered, 0x8000);
+    shift(state, Mode::BYTES_ANSWERED, 0x8000);
 }
 void BM_PerClock(benchmark::State& state) {
-    shift(state, Mode::clocks, 0x8000);
+    shift(state, Mode::CLOCKS, 0x8000);
 }
 void BM_ConfigurationImage(benchmark::State& state) {
-    shift(state, Mode::bytes, CONFIGURATION_IMAGE);
+    shift(state, Mode::BYTES, CONFIGURATION_IMAGE);
 }
 
 // The boot: download, start, the firmware's disconnected second, enumeration.

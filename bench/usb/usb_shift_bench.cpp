@@ -57,7 +57,7 @@ class LoopbackPort final : public JtagPort {
 
 struct OpenAdapter {
     LoopbackPort port;
-    SimAdapter adapter{port, {.mode = SimAdapterMode::running}};
+    SimAdapter adapter{port, {.mode = SimAdapterMode::RUNNING}};
     OpenAdapter() {
         usb::set_usb_backend(&adapter);
         platform::ConsoleCapture quiet;

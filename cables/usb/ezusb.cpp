@@ -53,7 +53,7 @@ void drain_answers(UsbDevice& read) {
 }
 
 void wait_absent() {
-    platform::sleep_ms(ABSENT_SLEEP_MS);
+    platform::sleep_ms(platform::Wait::ADAPTER_ABSENT, ABSENT_SLEEP_MS);
     platform::console_printf(".");
 }
 
@@ -134,7 +134,7 @@ std::int32_t ezusb_boot(int index, std::span<const std::uint8_t> image, const ch
             // The first open after a boot may still see the adapter mid-enumeration.
             platform::console_printf("-Reconnect");
             ezusb_close_device(control);
-            platform::sleep_ms(RECONNECT_SLEEP_MS);
+            platform::sleep_ms(platform::Wait::ADAPTER_RECONNECT, RECONNECT_SLEEP_MS);
             reconnect_pending = false;
             continue;
         }
@@ -160,7 +160,7 @@ std::int32_t ezusb_boot(int index, std::span<const std::uint8_t> image, const ch
         }
         ezusb_close_device(control);
         reconnect_pending = true;
-        platform::sleep_ms(RESTART_SLEEP_MS);
+        platform::sleep_ms(platform::Wait::ADAPTER_RESTART, RESTART_SLEEP_MS);
         platform::console_printf("-Wait");
         platform::console_printf(".");
     }

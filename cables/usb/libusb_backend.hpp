@@ -7,8 +7,7 @@
 namespace oscset::usb {
 
 // The backend that finds adapter N as the Nth device 0547:2131 on the bus. libusb starts on
-// the first open; when it cannot, no adapter is ever found. The program's main installs it:
-// set_usb_backend(&libusb_backend()).
+// the first open; when it cannot, no adapter is ever found. install_hardware_usb installs it.
 UsbBackend& libusb_backend();
 
 }  // namespace oscset::usb

@@ -6,6 +6,7 @@
 
 #include "cables/usb/ezusb.hpp"
 #include "cables/usb/usb_pipes.hpp"
+#include "platform/bit_reverse.hpp"
 #include "platform/console.hpp"
 #include "resources/ezusb_firmware.hpp"
 
@@ -14,22 +15,6 @@ namespace {
 
 constexpr std::uint32_t BYTE_MODE_MAX = USB_CHUNK;  // bytes per byte-mode transfer
 constexpr std::int32_t TMS_UNKNOWN = -1;
-
-// Byte mode shifts each byte out least significant bit first; the contract's TDI is most
-// significant bit first.
-constexpr std::array<std::uint8_t, 256> bit_reverse_table = [] {
-    std::array<std::uint8_t, 256> table{};
-    for (unsigned i = 0; i < table.size(); ++i) {
-        unsigned reversed = 0;
-        for (unsigned k = 0; k < 8; ++k) {
-            if ((i >> k) & 1U) {
-                reversed |= 0x80U >> k;
-            }
-        }
-        table[i] = static_cast<std::uint8_t>(reversed);
-    }
-    return table;
-}();
 
 std::array<std::uint8_t, USB_CHUNK> usb_staging;
 // The TMS level byte mode will use: set by a mode command, left by the last per-clock byte.
@@ -100,8 +85,9 @@ std::int32_t usb_cable_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::ui
         while (n >= 8) {
             const std::uint32_t bytes = std::min(n / 8, BYTE_MODE_MAX);
             if (tdi != nullptr) {
-                std::transform(tdi, tdi + bytes, usb_staging.begin(),
-                               [](std::uint8_t b) { return bit_reverse_table[b]; });
+                // Byte mode shifts each byte out least significant bit first; the contract's
+                // TDI is most significant bit first.
+                std::transform(tdi, tdi + bytes, usb_staging.begin(), platform::reverse_bits8);
                 tdi += bytes;
             } else {
                 std::fill_n(usb_staging.begin(), bytes, std::uint8_t{0});

@@ -69,9 +69,13 @@ class FirstFoundBackend final : public UsbBackend {
     UsbBackend& second_;
 };
 
-// The backend that the USB cable uses; the program's main installs one before it opens the
-// cable. With none installed no adapter is found.
+// The backend that the USB cable uses; the program installs one before it opens the cable.
+// With none installed no adapter is found.
 void set_usb_backend(UsbBackend* backend);
 UsbBackend* usb_backend();
+
+// Installs this platform's hardware backend (libusb; on Windows the kernel driver, else
+// WinUSB). Returns false where the build has none (then nothing is installed).
+bool install_hardware_usb();
 
 }  // namespace oscset::usb

@@ -84,13 +84,13 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
     }
     if (key == "adapter") {
         if (value == "fresh") {
-            out.adapter = AdapterKind::fresh;
+            out.adapter = AdapterKind::FRESH;
         } else if (value == "ready") {
-            out.adapter = AdapterKind::ready;
+            out.adapter = AdapterKind::READY;
         } else if (value == "absent") {
-            out.adapter = AdapterKind::absent;
+            out.adapter = AdapterKind::ABSENT;
         } else if (value == "emulated") {
-            out.adapter = AdapterKind::emulated;
+            out.adapter = AdapterKind::EMULATED;
         } else {
             error = "adapter= takes fresh, ready, absent or emulated";
             return false;

@@ -23,11 +23,11 @@
 
 namespace oscset::sim {
 
-enum class AdapterKind { fresh, ready, absent, emulated };
+enum class AdapterKind { FRESH, READY, ABSENT, EMULATED };
 
 struct SimDescription {
     BoardConfig board;
-    AdapterKind adapter = AdapterKind::fresh;
+    AdapterKind adapter = AdapterKind::FRESH;
     UsbFaults faults;
 };
 

@@ -38,17 +38,17 @@ SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions o
     : board_(std::make_unique<Board>(description.board)) {
     reset_program_state();
     UnpluggableAdapter* adapter = nullptr;
-    if (description.adapter == AdapterKind::emulated) {
+    if (description.adapter == AdapterKind::EMULATED) {
         emulated_ = std::make_unique<EmulatedAdapter>(*board_);
         if (description.faults.stale) {
             leave_stale_answer(*emulated_);
         }
         adapter = emulated_.get();
-    } else if (description.adapter != AdapterKind::absent) {
+    } else if (description.adapter != AdapterKind::ABSENT) {
         SimAdapterConfig config = options.adapter;
-        config.mode = description.adapter == AdapterKind::ready ? SimAdapterMode::running
-                                                                : SimAdapterMode::fresh;
-        if (options.adapter.mode != SimAdapterMode::fresh) {
+        config.mode = description.adapter == AdapterKind::READY ? SimAdapterMode::RUNNING
+                                                                : SimAdapterMode::FRESH;
+        if (options.adapter.mode != SimAdapterMode::FRESH) {
             config.mode = options.adapter.mode;  // a test's own fault wins
         }
         config.stale_answer = config.stale_answer || description.faults.stale;

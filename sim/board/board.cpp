@@ -63,11 +63,11 @@ const Fpga* Board::first_fpga() const {
 
 bool Board::apply_fault(bool level) const {
     switch (tdo_fault_) {
-        case TdoFault::stuck_high:
+        case TdoFault::STUCK_HIGH:
             return true;
-        case TdoFault::stuck_low:
+        case TdoFault::STUCK_LOW:
             return false;
-        case TdoFault::none:
+        case TdoFault::NONE:
             break;
     }
     return level;
@@ -128,7 +128,7 @@ void Board::clock_bits(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t
         for (std::uint32_t k = 0; k < bits; ++k) {
             const bool bit = (in >> (7 - k)) & 1;
             const bool tms = base + k == count - 1 ? tms_last : tms_during;
-            const bool level = powered_ && !tms && devices_.front().state() == TapState::shift_dr
+            const bool level = powered_ && !tms && devices_.front().state() == TapState::SHIFT_DR
                                    ? shift_run(bit)
                                    : step(bit, tms);
             out |= static_cast<std::uint8_t>(level << k);

@@ -17,7 +17,7 @@
 
 namespace oscset::sim {
 
-enum class TdoFault : std::uint8_t { none, stuck_high, stuck_low };
+enum class TdoFault : std::uint8_t { NONE, STUCK_HIGH, STUCK_LOW };
 
 struct BoardConfig {
     // Part names from the TDO end: device 0's IDCODE leaves TDO first.
@@ -33,7 +33,7 @@ struct BoardConfig {
     std::uint8_t idcode_version = 1;
 
     // Faults.
-    TdoFault tdo_fault = TdoFault::none;
+    TdoFault tdo_fault = TdoFault::NONE;
     std::optional<std::size_t> capture_11_device;      // IR capture bits 1, 1
     std::optional<std::size_t> version_change_device;  // IDCODE version changes after a read
 
@@ -91,7 +91,7 @@ class Board final : public JtagPort {
 
     EventLog log_;
     std::string error_;
-    TdoFault tdo_fault_ = TdoFault::none;
+    TdoFault tdo_fault_ = TdoFault::NONE;
     std::vector<ChainDevice> devices_;
     bool powered_ = false;
     bool tck_ = true;        // TCK rests high

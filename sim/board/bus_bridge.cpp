@@ -33,7 +33,7 @@ void BusBridge::capture() {
 }
 
 void BusBridge::reset() {
-    if (parse_ != Parse::idle) {
+    if (parse_ != Parse::IDLE) {
         end_packet(false);
     }
     started_ = false;
@@ -55,60 +55,51 @@ void BusBridge::end_of_byte() {
 
 void BusBridge::take(std::uint8_t b) {
     switch (parse_) {
-        case Parse::idle:
+        case Parse::IDLE:
             if (b & HEADER_FLAG) {
                 address_ = b & 0x7Fu;
                 header_bytes_ = 1;
-                parse_ = Parse::header;
+                parse_ = Parse::HEADER;
             }
             // Zero bytes are idle; other stray bytes outside a packet are ignored too.
             return;
-        case Parse::header:
+        case Parse::HEADER:
             address_ = (address_ << 8) | b;
             if (++header_bytes_ == 4) {
-                parse_ = Parse::after_header;
+                parse_ = Parse::AFTER_HEADER;
             }
             return;
-        case Parse::after_header:
+        case Parse::AFTER_HEADER:
             if (is_chunk_length(b)) {
                 writing_ = true;
                 start_write_chunk(b);
             } else if (b == READ_FILLER) {
                 writing_ = false;
-                parse_ = Parse::read;
+                parse_ = Parse::READ;
                 read_next();
             } else {
-                end_packet(b == END);
-                if (b != END) {
-                    take(b);
-                }
+                end_packet_at(b);
             }
             return;
-        case Parse::chunk_data:
+        case Parse::CHUNK_DATA:
             bus_.write(address_ + static_cast<std::uint32_t>(packet_data_.size()), b);
             packet_data_.push_back(b);
             if (--chunk_left_ == 0) {
-                parse_ = Parse::after_chunk;
+                parse_ = Parse::AFTER_CHUNK;
             }
             return;
-        case Parse::after_chunk:
+        case Parse::AFTER_CHUNK:
             if (is_chunk_length(b)) {
                 start_write_chunk(b);
             } else {
-                end_packet(b == END);
-                if (b != END) {
-                    take(b);
-                }
+                end_packet_at(b);
             }
             return;
-        case Parse::read:
+        case Parse::READ:
             if (b == READ_FILLER) {
                 read_next();
             } else {
-                end_packet(b == END);
-                if (b != END) {
-                    take(b);
-                }
+                end_packet_at(b);
             }
             return;
     }
@@ -116,13 +107,20 @@ void BusBridge::take(std::uint8_t b) {
 
 void BusBridge::start_write_chunk(std::uint8_t length_byte) {
     chunk_left_ = length_byte - CHUNK_BASE;
-    parse_ = Parse::chunk_data;
+    parse_ = Parse::CHUNK_DATA;
 }
 
 void BusBridge::read_next() {
     const std::uint8_t data = bus_.read(address_ + static_cast<std::uint32_t>(packet_data_.size()));
     packet_data_.push_back(data);
     reply_[(slot_ + REPLY_DELAY) & 3] = data;
+}
+
+void BusBridge::end_packet_at(std::uint8_t b) {
+    end_packet(b == END);
+    if (b != END) {
+        take(b);
+    }
 }
 
 void BusBridge::end_packet(bool terminated) {
@@ -145,7 +143,7 @@ void BusBridge::end_packet(bool terminated) {
     }
     packet_data_.clear();
     writing_ = false;
-    parse_ = Parse::idle;
+    parse_ = Parse::IDLE;
 }
 
 }  // namespace oscset::sim

@@ -42,13 +42,16 @@ class BusBridge {
     void reset();
 
   private:
-    enum class Parse : std::uint8_t { idle, header, after_header, chunk_data, after_chunk, read };
+    enum class Parse : std::uint8_t { IDLE, HEADER, AFTER_HEADER, CHUNK_DATA, AFTER_CHUNK, READ };
 
     void end_of_byte();
     void take(std::uint8_t byte);
     void start_write_chunk(std::uint8_t length_byte);
     void read_next();
     void end_packet(bool terminated);
+    // A byte that the packet's state does not expect ends it; any but the end mark begins the
+    // next packet.
+    void end_packet_at(std::uint8_t b);
 
     DesignBus& bus_;
     EventLog& log_;
@@ -58,7 +61,7 @@ class BusBridge {
     std::uint8_t slot_ = 0;  // the current byte's number modulo 4
     std::array<std::uint8_t, 4> reply_{};
 
-    Parse parse_ = Parse::idle;
+    Parse parse_ = Parse::IDLE;
     bool writing_ = false;
     std::uint32_t address_ = 0;
     int header_bytes_ = 0;

@@ -32,7 +32,7 @@ void ChainDevice::power_up(bool fpga_configured) {
     if (fpga_) {
         fpga_->power_up(fpga_configured);
     }
-    state_ = TapState::test_logic_reset;
+    state_ = TapState::TEST_LOGIC_RESET;
     ir_shift_ = 0;
     dr_shift_ = 0;
     idcode_captures_ = 0;
@@ -56,46 +56,46 @@ void ChainDevice::reset_instruction() {
 void ChainDevice::select_data_register() {
     if (!fpga_) {
         dr_ =
-            instruction_ == part_->idcode_instruction ? DataRegister::idcode : DataRegister::bypass;
+            instruction_ == part_->idcode_instruction ? DataRegister::IDCODE : DataRegister::BYPASS;
         return;
     }
     switch (instruction_) {
         case FPGA_USER1:
-            dr_ = DataRegister::user1;
+            dr_ = DataRegister::USER1;
             break;
         case FPGA_USER2:
-            dr_ = DataRegister::user2;
+            dr_ = DataRegister::USER2;
             break;
         case FPGA_CFG_OUT:
-            dr_ = DataRegister::cfg_out;
+            dr_ = DataRegister::CFG_OUT;
             break;
         case FPGA_CFG_IN:
-            dr_ = DataRegister::cfg_in;
+            dr_ = DataRegister::CFG_IN;
             break;
         case FPGA_IDCODE:
-            dr_ = DataRegister::idcode;
+            dr_ = DataRegister::IDCODE;
             break;
         case FPGA_JSTART:
-            dr_ = DataRegister::jstart;
+            dr_ = DataRegister::JSTART;
             break;
         default:
             // The boundary-scan instructions are not modelled: they, BYPASS and every other
             // code select the bypass register.
-            dr_ = DataRegister::bypass;
+            dr_ = DataRegister::BYPASS;
             break;
     }
 }
 
 void ChainDevice::fall() {
     switch (state_) {
-        case TapState::update_ir:
+        case TapState::UPDATE_IR:
             instruction_ = ir_shift_ & ir_mask_;
             select_data_register();
             break;
-        case TapState::shift_ir:
+        case TapState::SHIFT_IR:
             tdo_ = ir_shift_ & 1;
             return;
-        case TapState::shift_dr:
+        case TapState::SHIFT_DR:
             tdo_ = dr_out();
             return;
         default:
@@ -106,29 +106,29 @@ void ChainDevice::fall() {
 
 void ChainDevice::rise(bool tdi, bool tms) {
     switch (state_) {
-        case TapState::run_test_idle:
-            if (dr_ == DataRegister::jstart) {
+        case TapState::RUN_TEST_IDLE:
+            if (dr_ == DataRegister::JSTART) {
                 fpga_->config().startup_clock();
             }
             break;
-        case TapState::capture_ir:
+        case TapState::CAPTURE_IR:
             capture_ir();
             break;
-        case TapState::shift_ir:
+        case TapState::SHIFT_IR:
             ir_shift_ =
                 (ir_shift_ >> 1) | (static_cast<std::uint32_t>(tdi) << (part_->ir_length - 1));
             break;
-        case TapState::capture_dr:
+        case TapState::CAPTURE_DR:
             capture_dr();
             break;
-        case TapState::shift_dr:
+        case TapState::SHIFT_DR:
             shift_dr(tdi);
             break;
         default:
             break;
     }
     state_ = tap_next(state_, tms);
-    if (state_ == TapState::test_logic_reset) {
+    if (state_ == TapState::TEST_LOGIC_RESET) {
         reset_instruction();
         if (fpga_) {
             fpga_->bridge().reset();
@@ -137,7 +137,7 @@ void ChainDevice::rise(bool tdi, bool tms) {
     // An oscillator-clocked start-up or shutdown runs once the CFG_IN scan that carried its
     // START has ended.
     if (fpga_ && fpga_->config().cclk_pending() &&
-        !(dr_ == DataRegister::cfg_in && in_dr_scan(state_))) {
+        !(dr_ == DataRegister::CFG_IN && in_dr_scan(state_))) {
         fpga_->config().run_cclk_sequence();
     }
 }
@@ -154,41 +154,41 @@ void ChainDevice::capture_ir() {
 
 void ChainDevice::capture_dr() {
     switch (dr_) {
-        case DataRegister::bypass:
-        case DataRegister::jstart:
+        case DataRegister::BYPASS:
+        case DataRegister::JSTART:
             dr_shift_ = 0;
             break;
-        case DataRegister::idcode:
+        case DataRegister::IDCODE:
             dr_shift_ = idcode();
             ++idcode_captures_;
             break;
-        case DataRegister::cfg_in:
+        case DataRegister::CFG_IN:
             fpga_->config().cfg_in_capture();
             break;
-        case DataRegister::cfg_out:
+        case DataRegister::CFG_OUT:
             fpga_->config().cfg_out_capture();
             break;
-        case DataRegister::user1:
+        case DataRegister::USER1:
             user1_active_ = fpga_->configured();
             fpga_->bridge().capture();
             break;
-        case DataRegister::user2:
+        case DataRegister::USER2:
             break;
     }
 }
 
 bool ChainDevice::dr_out() const {
     switch (dr_) {
-        case DataRegister::bypass:
-        case DataRegister::jstart:
-        case DataRegister::idcode:
+        case DataRegister::BYPASS:
+        case DataRegister::JSTART:
+        case DataRegister::IDCODE:
             return dr_shift_ & 1;
-        case DataRegister::cfg_out:
+        case DataRegister::CFG_OUT:
             return fpga_->config().cfg_out_bit();
-        case DataRegister::user1:
+        case DataRegister::USER1:
             return user1_active_ && fpga_->bridge().out();
-        case DataRegister::cfg_in:
-        case DataRegister::user2:
+        case DataRegister::CFG_IN:
+        case DataRegister::USER2:
             return false;
     }
     return false;
@@ -196,28 +196,28 @@ bool ChainDevice::dr_out() const {
 
 void ChainDevice::shift_dr(bool tdi) {
     switch (dr_) {
-        case DataRegister::bypass:
+        case DataRegister::BYPASS:
             dr_shift_ = tdi;
             break;
-        case DataRegister::jstart:
+        case DataRegister::JSTART:
             dr_shift_ = tdi;
             fpga_->config().startup_clock();
             break;
-        case DataRegister::idcode:
+        case DataRegister::IDCODE:
             dr_shift_ = (dr_shift_ >> 1) | (static_cast<std::uint32_t>(tdi) << 31);
             break;
-        case DataRegister::cfg_in:
+        case DataRegister::CFG_IN:
             fpga_->config().cfg_in_bit(tdi);
             break;
-        case DataRegister::cfg_out:
+        case DataRegister::CFG_OUT:
             fpga_->config().cfg_out_shift();
             break;
-        case DataRegister::user1:
+        case DataRegister::USER1:
             if (user1_active_) {
                 fpga_->bridge().shift(tdi);
             }
             break;
-        case DataRegister::user2:
+        case DataRegister::USER2:
             break;
     }
 }

@@ -25,13 +25,13 @@ inline constexpr std::uint32_t FPGA_JSTART = 12;
 inline constexpr std::uint32_t FPGA_BYPASS = 31;
 
 enum class DataRegister : std::uint8_t {
-    bypass,   // 1 bit, captures 0: all ones and every code the device does not know
-    idcode,   // 32 bits, least significant first
-    cfg_in,   // configuration packets in; TDO 0
-    cfg_out,  // configuration read-back out
-    user1,    // the design's bus bridge; TDO 0 while no design runs
-    user2,    // unused by the design: TDO 0
-    jstart,   // 1 bit, captures 0; its clocks clock a TCK start-up
+    BYPASS,   // 1 bit, captures 0: all ones and every code the device does not know
+    IDCODE,   // 32 bits, least significant first
+    CFG_IN,   // configuration packets in; TDO 0
+    CFG_OUT,  // configuration read-back out
+    USER1,    // the design's bus bridge; TDO 0 while no design runs
+    USER2,    // unused by the design: TDO 0
+    JSTART,   // 1 bit, captures 0; its clocks clock a TCK start-up
 };
 
 struct DeviceFaults {
@@ -81,10 +81,10 @@ class ChainDevice {
     DeviceFaults faults_;
     std::unique_ptr<Fpga> fpga_;
 
-    TapState state_ = TapState::test_logic_reset;
+    TapState state_ = TapState::TEST_LOGIC_RESET;
     std::uint32_t ir_shift_ = 0;
     std::uint32_t instruction_ = 0;
-    DataRegister dr_ = DataRegister::idcode;
+    DataRegister dr_ = DataRegister::IDCODE;
     std::uint32_t dr_shift_ = 0;
     bool user1_active_ = false;  // a design ran when this USER1 scan was captured
     unsigned idcode_captures_ = 0;

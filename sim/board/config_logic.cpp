@@ -99,7 +99,7 @@ void ConfigLogic::write_register(std::uint32_t reg, std::uint32_t value) {
             far_ = value;
             break;
         case REG_FDRI:
-            if (running_ || sequence_ == Sequence::shutdown) {
+            if (running_ || sequence_ == Sequence::SHUTDOWN) {
                 // Frames are not taken while a design runs.
                 if (!in_error_) {
                     log_->add("fpga %zu frame data refused: design running", device_);
@@ -153,7 +153,7 @@ void ConfigLogic::command(std::uint32_t code) {
 }
 
 void ConfigLogic::start_sequence() {
-    if (sequence_ != Sequence::none) {
+    if (sequence_ != Sequence::NONE) {
         return;
     }
     const bool shutdown = (cor_ & COR_SHUTDOWN) != 0;
@@ -163,23 +163,23 @@ void ConfigLogic::start_sequence() {
     if (!shutdown && running_) {
         return;  // already started
     }
-    sequence_ = shutdown ? Sequence::shutdown : Sequence::startup;
+    sequence_ = shutdown ? Sequence::SHUTDOWN : Sequence::STARTUP;
     sequence_clocks_ = 0;
     switch ((cor_ >> COR_STARTUP_CLOCK_SHIFT) & 3) {
         case 0:
-            clock_ = Clock::cclk;
+            clock_ = Clock::CCLK;
             break;
         case 1:
-            clock_ = Clock::user;  // no user clock reaches the start-up block
+            clock_ = Clock::USER;  // no user clock reaches the start-up block
             break;
         default:
-            clock_ = Clock::tck;
+            clock_ = Clock::TCK;
             break;
     }
 }
 
 void ConfigLogic::startup_clock() {
-    if (sequence_ != Sequence::none && clock_ == Clock::tck) {
+    if (sequence_ != Sequence::NONE && clock_ == Clock::TCK) {
         advance_sequence();
     }
 }
@@ -201,7 +201,7 @@ void ConfigLogic::advance_sequence() {
     const std::uint32_t gsr_phase = phase(COR_GSR_CYCLE);
     const std::uint32_t last = std::max({done_phase, gts_phase, gwe_phase, gsr_phase});
     ++sequence_clocks_;
-    if (sequence_ == Sequence::startup) {
+    if (sequence_ == Sequence::STARTUP) {
         // Phase k is reached on the k-th start-up clock after START.
         const std::uint32_t p = sequence_clocks_;
         done_ = done_ || p == done_phase;
@@ -225,7 +225,7 @@ void ConfigLogic::advance_sequence() {
 }
 
 void ConfigLogic::finish_startup() {
-    sequence_ = Sequence::none;
+    sequence_ = Sequence::NONE;
     running_ = true;
     done_ = gts_released_ = gwe_released_ = gsr_released_ = true;
     design_loaded_ =
@@ -245,7 +245,7 @@ void ConfigLogic::finish_startup() {
 }
 
 void ConfigLogic::finish_shutdown() {
-    sequence_ = Sequence::none;
+    sequence_ = Sequence::NONE;
     running_ = false;
     design_loaded_ = false;
     done_ = gts_released_ = gwe_released_ = gsr_released_ = false;

@@ -100,7 +100,7 @@ class ConfigLogic {
     // A sequence under way that the internal oscillator clocks, waiting for the end of the
     // CFG_IN scan that carried its START.
     bool cclk_pending() const {
-        return sequence_ != Sequence::none && clock_ == Clock::cclk && !crc_error_;
+        return sequence_ != Sequence::NONE && clock_ == Clock::CCLK && !crc_error_;
     }
     void run_cclk_sequence();
 
@@ -122,8 +122,8 @@ class ConfigLogic {
     unsigned crc_checks() const { return crc_checks_; }
 
   private:
-    enum class Sequence : std::uint8_t { none, startup, shutdown };
-    enum class Clock : std::uint8_t { cclk, user, tck };
+    enum class Sequence : std::uint8_t { NONE, STARTUP, SHUTDOWN };
+    enum class Clock : std::uint8_t { CCLK, USER, TCK };
 
     void write_register(std::uint32_t reg, std::uint32_t value);
     void command(std::uint32_t code);
@@ -178,8 +178,8 @@ class ConfigLogic {
     bool ghigh_asserted_ = true;
 
     // Start-up sequencer.
-    Sequence sequence_ = Sequence::none;
-    Clock clock_ = Clock::cclk;
+    Sequence sequence_ = Sequence::NONE;
+    Clock clock_ = Clock::CCLK;
     std::uint32_t sequence_clocks_ = 0;
     bool running_ = false;
     bool design_loaded_ = false;

@@ -9,12 +9,12 @@
 namespace oscset::sim {
 
 enum class PartFamily : std::uint8_t {
-    prom,       // XC18V and XCF configuration PROMs
-    virtex,     // XCV
-    virtex_e,   // XCV..E and XCV..EM
-    spartan2,   // XC2S
-    spartan3,   // XC3S
-    spartan3e,  // XC3S..E
+    PROM,       // XC18V and XCF configuration PROMs
+    VIRTEX,     // XCV
+    VIRTEX_E,   // XCV..E and XCV..EM
+    SPARTAN2,   // XC2S
+    SPARTAN3,   // XC3S
+    SPARTAN3E,  // XC3S..E
 };
 
 struct PartInfo {

@@ -16,22 +16,22 @@ struct TapRow {
 
 // One row per state, in the order of the enumeration.
 constexpr std::array<TapRow, TAP_STATE_COUNT> TAP_GRAPH{{
-    {S::test_logic_reset, "Test-Logic-Reset", S::run_test_idle, S::test_logic_reset},
-    {S::run_test_idle, "Run-Test/Idle", S::run_test_idle, S::select_dr_scan},
-    {S::select_dr_scan, "Select-DR-Scan", S::capture_dr, S::select_ir_scan},
-    {S::capture_dr, "Capture-DR", S::shift_dr, S::exit1_dr},
-    {S::shift_dr, "Shift-DR", S::shift_dr, S::exit1_dr},
-    {S::exit1_dr, "Exit1-DR", S::pause_dr, S::update_dr},
-    {S::pause_dr, "Pause-DR", S::pause_dr, S::exit2_dr},
-    {S::exit2_dr, "Exit2-DR", S::shift_dr, S::update_dr},
-    {S::update_dr, "Update-DR", S::run_test_idle, S::select_dr_scan},
-    {S::select_ir_scan, "Select-IR-Scan", S::capture_ir, S::test_logic_reset},
-    {S::capture_ir, "Capture-IR", S::shift_ir, S::exit1_ir},
-    {S::shift_ir, "Shift-IR", S::shift_ir, S::exit1_ir},
-    {S::exit1_ir, "Exit1-IR", S::pause_ir, S::update_ir},
-    {S::pause_ir, "Pause-IR", S::pause_ir, S::exit2_ir},
-    {S::exit2_ir, "Exit2-IR", S::shift_ir, S::update_ir},
-    {S::update_ir, "Update-IR", S::run_test_idle, S::select_dr_scan},
+    {S::TEST_LOGIC_RESET, "Test-Logic-Reset", S::RUN_TEST_IDLE, S::TEST_LOGIC_RESET},
+    {S::RUN_TEST_IDLE, "Run-Test/Idle", S::RUN_TEST_IDLE, S::SELECT_DR_SCAN},
+    {S::SELECT_DR_SCAN, "Select-DR-Scan", S::CAPTURE_DR, S::SELECT_IR_SCAN},
+    {S::CAPTURE_DR, "Capture-DR", S::SHIFT_DR, S::EXIT1_DR},
+    {S::SHIFT_DR, "Shift-DR", S::SHIFT_DR, S::EXIT1_DR},
+    {S::EXIT1_DR, "Exit1-DR", S::PAUSE_DR, S::UPDATE_DR},
+    {S::PAUSE_DR, "Pause-DR", S::PAUSE_DR, S::EXIT2_DR},
+    {S::EXIT2_DR, "Exit2-DR", S::SHIFT_DR, S::UPDATE_DR},
+    {S::UPDATE_DR, "Update-DR", S::RUN_TEST_IDLE, S::SELECT_DR_SCAN},
+    {S::SELECT_IR_SCAN, "Select-IR-Scan", S::CAPTURE_IR, S::TEST_LOGIC_RESET},
+    {S::CAPTURE_IR, "Capture-IR", S::SHIFT_IR, S::EXIT1_IR},
+    {S::SHIFT_IR, "Shift-IR", S::SHIFT_IR, S::EXIT1_IR},
+    {S::EXIT1_IR, "Exit1-IR", S::PAUSE_IR, S::UPDATE_IR},
+    {S::PAUSE_IR, "Pause-IR", S::PAUSE_IR, S::EXIT2_IR},
+    {S::EXIT2_IR, "Exit2-IR", S::SHIFT_IR, S::UPDATE_IR},
+    {S::UPDATE_IR, "Update-IR", S::RUN_TEST_IDLE, S::SELECT_DR_SCAN},
 }};
 
 constexpr bool rows_in_order() {

@@ -7,22 +7,22 @@
 namespace oscset::sim {
 
 enum class TapState : std::uint8_t {
-    test_logic_reset,
-    run_test_idle,
-    select_dr_scan,
-    capture_dr,
-    shift_dr,
-    exit1_dr,
-    pause_dr,
-    exit2_dr,
-    update_dr,
-    select_ir_scan,
-    capture_ir,
-    shift_ir,
-    exit1_ir,
-    pause_ir,
-    exit2_ir,
-    update_ir,
+    TEST_LOGIC_RESET,
+    RUN_TEST_IDLE,
+    SELECT_DR_SCAN,
+    CAPTURE_DR,
+    SHIFT_DR,
+    EXIT1_DR,
+    PAUSE_DR,
+    EXIT2_DR,
+    UPDATE_DR,
+    SELECT_IR_SCAN,
+    CAPTURE_IR,
+    SHIFT_IR,
+    EXIT1_IR,
+    PAUSE_IR,
+    EXIT2_IR,
+    UPDATE_IR,
 };
 
 inline constexpr int TAP_STATE_COUNT = 16;
@@ -35,7 +35,7 @@ const char* tap_state_name(TapState state);
 
 // True from Capture-DR to Exit2-DR: the states in which a data-register scan is under way.
 constexpr bool in_dr_scan(TapState state) {
-    return state >= TapState::capture_dr && state <= TapState::exit2_dr;
+    return state >= TapState::CAPTURE_DR && state <= TapState::EXIT2_DR;
 }
 
 }  // namespace oscset::sim

@@ -10,24 +10,24 @@ namespace {
 constexpr std::array<std::uint8_t, 256> CYCLES = [] {
     std::array<std::uint8_t, 256> t{};
     // Columns 6..F: @Ri and Rn forms, same timing within a row.
-    constexpr std::uint8_t indirect[16] = {1, 1, 1, 1, 1, 1, 1, 2, 2, 1, 2, 4, 1, 1, 1, 1};
-    constexpr std::uint8_t registers[16] = {1, 1, 1, 1, 1, 1, 1, 2, 2, 1, 2, 4, 1, 3, 1, 1};
-    constexpr std::uint8_t col0[16] = {1, 4, 4, 4, 3, 3, 3, 3, 3, 3, 2, 2, 2, 2, 2, 2};
-    constexpr std::uint8_t col2[16] = {4, 4, 4, 4, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
-    constexpr std::uint8_t col3[16] = {1, 1, 1, 1, 3, 3, 3, 3, 3, 3, 3, 1, 1, 1, 2, 2};
-    constexpr std::uint8_t col4[16] = {1, 1, 2, 2, 2, 2, 2, 2, 5, 2, 5, 4, 1, 1, 1, 1};
-    constexpr std::uint8_t col5[16] = {2, 2, 2, 2, 2, 2, 2, 3, 3, 2, 1, 4, 2, 4, 2, 2};
+    constexpr std::uint8_t INDIRECT[16] = {1, 1, 1, 1, 1, 1, 1, 2, 2, 1, 2, 4, 1, 1, 1, 1};
+    constexpr std::uint8_t REGISTERS[16] = {1, 1, 1, 1, 1, 1, 1, 2, 2, 1, 2, 4, 1, 3, 1, 1};
+    constexpr std::uint8_t COL0[16] = {1, 4, 4, 4, 3, 3, 3, 3, 3, 3, 2, 2, 2, 2, 2, 2};
+    constexpr std::uint8_t COL2[16] = {4, 4, 4, 4, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2};
+    constexpr std::uint8_t COL3[16] = {1, 1, 1, 1, 3, 3, 3, 3, 3, 3, 3, 1, 1, 1, 2, 2};
+    constexpr std::uint8_t COL4[16] = {1, 1, 2, 2, 2, 2, 2, 2, 5, 2, 5, 4, 1, 1, 1, 1};
+    constexpr std::uint8_t COL5[16] = {2, 2, 2, 2, 2, 2, 2, 3, 3, 2, 1, 4, 2, 4, 2, 2};
     for (int hi = 0; hi < 16; ++hi) {
-        t[hi * 16 + 0] = col0[hi];
+        t[hi * 16 + 0] = COL0[hi];
         t[hi * 16 + 1] = 3;  // AJMP / ACALL
-        t[hi * 16 + 2] = col2[hi];
-        t[hi * 16 + 3] = col3[hi];
-        t[hi * 16 + 4] = col4[hi];
-        t[hi * 16 + 5] = col5[hi];
-        t[hi * 16 + 6] = indirect[hi];
-        t[hi * 16 + 7] = indirect[hi];
+        t[hi * 16 + 2] = COL2[hi];
+        t[hi * 16 + 3] = COL3[hi];
+        t[hi * 16 + 4] = COL4[hi];
+        t[hi * 16 + 5] = COL5[hi];
+        t[hi * 16 + 6] = INDIRECT[hi];
+        t[hi * 16 + 7] = INDIRECT[hi];
         for (int lo = 8; lo < 16; ++lo)
-            t[hi * 16 + lo] = registers[hi];
+            t[hi * 16 + lo] = REGISTERS[hi];
     }
     return t;
 }();

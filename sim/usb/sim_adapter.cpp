@@ -45,7 +45,7 @@ constexpr std::string_view STRINGS[] = {"", "USB_SPI", "V010"};
 struct SimAdapter::State {
     State(JtagPort& p, SimAdapterConfig c) : port(p), config(c) {
         answers.resize(ANSWER_CAPACITY);
-        running = c.mode == SimAdapterMode::running || c.stale_answer;
+        running = c.mode == SimAdapterMode::RUNNING || c.stale_answer;
         if (c.stale_answer) {
             for (std::size_t i = 0; i < STALE_PACKET; ++i) {
                 push_answer(STALE_ANSWER);
@@ -118,7 +118,7 @@ struct SimAdapter::State {
         running = true;
         ++generation;
         offline_left =
-            config.mode == SimAdapterMode::never_returns ? INT_MAX : config.offline_opens;
+            config.mode == SimAdapterMode::NEVER_RETURNS ? INT_MAX : config.offline_opens;
         answer_head = answer_count = 0;
         stale_bytes = 0;
         answered.notify_all();
@@ -171,7 +171,7 @@ class SimDevice final : public usb::UsbDevice {
         std::lock_guard lock(state_->mutex);
         ++state_->counts.downloads;
         if (!on_bus() || !state_->halted ||
-            state_->config.mode == SimAdapterMode::refuses_download) {
+            state_->config.mode == SimAdapterMode::REFUSES_DOWNLOAD) {
             return false;
         }
         state_->image_loaded = image.size() == IMAGE_SIZE && image[0] == LONG_JUMP;
@@ -289,7 +289,7 @@ SimAdapter::~SimAdapter() = default;
 
 std::unique_ptr<usb::UsbDevice> SimAdapter::open(int index) {
     std::lock_guard lock(state_->mutex);
-    if (index != 0 || state_->config.mode == SimAdapterMode::absent || state_->unplugged) {
+    if (index != 0 || state_->config.mode == SimAdapterMode::ABSENT || state_->unplugged) {
         ++state_->counts.missed_opens;
         return nullptr;
     }

@@ -14,15 +14,15 @@
 namespace oscset::sim {
 
 enum class SimAdapterMode {
-    absent,            // nothing on the bus
-    running,           // already runs the firmware (loaded by an earlier run)
-    fresh,             // a blank EZ-USB: takes halt, download and run, then comes back running
-    refuses_download,  // a blank EZ-USB whose download fails
-    never_returns,     // a blank EZ-USB that, once released, never comes back on the bus
+    ABSENT,            // nothing on the bus
+    RUNNING,           // already runs the firmware (loaded by an earlier run)
+    FRESH,             // a blank EZ-USB: takes halt, download and run, then comes back RUNNING
+    REFUSES_DOWNLOAD,  // a blank EZ-USB whose download fails
+    NEVER_RETURNS,     // a blank EZ-USB that, once released, never comes back on the bus
 };
 
 struct SimAdapterConfig {
-    SimAdapterMode mode = SimAdapterMode::fresh;
+    SimAdapterMode mode = SimAdapterMode::FRESH;
     int offline_opens = 3;  // opens that find nothing while it re-enumerates
     // Runs the firmware (whatever the mode) and holds, unread, the one-packet answer to a
     // two-byte command exchange that an earlier run left.

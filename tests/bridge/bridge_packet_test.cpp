@@ -23,7 +23,7 @@ using bytes = std::vector<std::uint8_t>;
 class BridgePackets : public ::testing::Test {
   protected:
     void SetUp() override {
-        jtag::chain_assume(std::vector<jtag::chain_device>{{"v100", 0x00614093, 5, 0x1D}});
+        jtag::chain_assume(std::vector<jtag::ChainRecord>{{"v100", 0x00614093, 5, 0x1D}});
         jtag::chain_select(0);
         jtag::set_bridge_user_type(1);  // a scan already open: packets only, no selection
         jtag::set_current_user_type(1);

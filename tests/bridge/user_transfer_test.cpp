@@ -21,16 +21,16 @@ namespace {
 using testing::InstalledCable;
 using testing::RecordingCable;
 
-jtag::chain_device prom() {
+jtag::ChainRecord prom() {
     return {"xcf01s", 0x05044093, 8, 1};
 }
-jtag::chain_device fpga() {
+jtag::ChainRecord fpga() {
     return {"v100", 0x00614093, 5, 0x1D};
 }
 
 class UserTransfer : public ::testing::Test {
   protected:
-    void place(std::vector<jtag::chain_device> chain, std::int32_t index) {
+    void place(std::vector<jtag::ChainRecord> chain, std::int32_t index) {
         jtag::chain_assume(chain);
         jtag::chain_select(index);
         jtag::set_bridge_user_type(-1);

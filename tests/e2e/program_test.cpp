@@ -28,13 +28,6 @@ lines operator+(lines a, const lines& b) {
 }
 
 constexpr int NONE = -1;
-constexpr std::uint32_t LOCK_PAUSE_MS = 100;  // after a status read without lock
-constexpr std::uint32_t PROGRESS_MS = 100;    // between progress lines
-constexpr std::uint32_t RECONFIG_WAIT_MS = 50;
-
-long count_of(const std::vector<std::uint32_t>& sleeps, std::uint32_t ms) {
-    return std::count(sleeps.begin(), sleeps.end(), ms);
-}
 
 struct Scenario {
     const char* name;
@@ -241,11 +234,11 @@ void PrintTo(const Scenario& s, std::ostream* os) {
     *os << s.name;
 }
 
-constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct,
-                               CablePath::parallel,    CablePath::emulated_adapter,
-                               CablePath::libusb,      CablePath::libusb_emulated};
+constexpr CablePath PATHS[] = {CablePath::USB_ADAPTER, CablePath::DIRECT,
+                               CablePath::PARALLEL,    CablePath::EMULATED_ADAPTER,
+                               CablePath::LIBUSB,      CablePath::LIBUSB_EMULATED};
 // Every register access is an ioctl through umockdev: the cases that load no image.
-constexpr CablePath NODE_BY_NODE_PATHS[] = {CablePath::ppdev};
+constexpr CablePath NODE_BY_NODE_PATHS[] = {CablePath::PPDEV};
 
 class Program : public ::testing::TestWithParam<std::tuple<Scenario, CablePath>> {};
 
@@ -281,16 +274,15 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
         EXPECT_LE(run.progress[i], run.progress[i - 1]) << "progress value " << i;
     }
 
-    // Every progress line after the first follows a pause; the other pauses of that length
-    // are the lock poll's. A running design is stopped with three waits.
-    static_assert(LOCK_PAUSE_MS == PROGRESS_MS);
-    const std::vector<std::uint32_t> sleeps = rig.time().sleeps();
-    EXPECT_EQ(count_of(sleeps, LOCK_PAUSE_MS) - static_cast<long>(run.progress.size() - 1),
-              s.lock_pauses);
+    // Every progress line after the first follows a pause. A running design is stopped with
+    // three waits.
+    using platform::Wait;
+    EXPECT_EQ(rig.time().sleeps(Wait::PROGRESS).size(), run.progress.size() - 1);
+    EXPECT_EQ(rig.time().sleeps(Wait::LOCK_POLL).size(), static_cast<std::size_t>(s.lock_pauses));
     const bool reconfigured = std::any_of(
         s.events.begin(), s.events.end(),
         [](const std::string& e) { return e.starts_with("fpga ") && e.ends_with(" shutdown"); });
-    EXPECT_EQ(count_of(sleeps, RECONFIG_WAIT_MS), reconfigured ? 3 : 0);
+    EXPECT_EQ(rig.time().sleeps(Wait::RECONFIG).size(), reconfigured ? 3u : 0u);
 
     for (std::size_t d = 0; d < rig.board().device_count(); ++d) {
         if (const sim::Fpga* fpga = rig.board().fpga(d)) {
@@ -299,7 +291,7 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
         }
         // The program lets the chain go on its way out: no USER scan is left open.
         if (s.exit_code == 0) {
-            EXPECT_EQ(rig.board().tap_state(d), sim::TapState::run_test_idle) << "device " << d;
+            EXPECT_EQ(rig.board().tap_state(d), sim::TapState::RUN_TEST_IDLE) << "device " << d;
         }
     }
 }
@@ -324,8 +316,8 @@ void PrintTo(const FaultCase& c, std::ostream* os) {
 }
 
 const FaultCase FAULT_CASES[] = {
-    {"TdoStuckHigh", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::stuck_high; }},
-    {"TdoStuckLow", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::stuck_low; }},
+    {"TdoStuckHigh", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::STUCK_HIGH; }},
+    {"TdoStuckLow", [](sim::BoardConfig& b) { b.tdo_fault = sim::TdoFault::STUCK_LOW; }},
     {"InstructionCaptureNotZeroOne", [](sim::BoardConfig& b) { b.capture_11_device = 0; }},
     {"IdcodeVersionChangesBetweenReads", [](sim::BoardConfig& b) { b.version_change_device = 0; }},
 };

@@ -58,27 +58,27 @@ std::size_t watched_device(const sim::Board& board) {
 
 const char* path_name(CablePath path) {
     switch (path) {
-        case CablePath::usb_adapter:
+        case CablePath::USB_ADAPTER:
             return "UsbAdapter";
-        case CablePath::direct:
+        case CablePath::DIRECT:
             return "Direct";
-        case CablePath::parallel:
+        case CablePath::PARALLEL:
             return "Parallel";
-        case CablePath::emulated_adapter:
+        case CablePath::EMULATED_ADAPTER:
             return "EmulatedAdapter";
-        case CablePath::libusb:
+        case CablePath::LIBUSB:
             return "Libusb";
-        case CablePath::libusb_emulated:
+        case CablePath::LIBUSB_EMULATED:
             return "LibusbEmulatedAdapter";
-        case CablePath::ppdev:
+        case CablePath::PPDEV:
             return "Ppdev";
     }
     return "?";
 }
 
 const char* path_unavailable(CablePath path) {
-    if (path != CablePath::libusb && path != CablePath::libusb_emulated &&
-        path != CablePath::ppdev) {
+    if (path != CablePath::LIBUSB && path != CablePath::LIBUSB_EMULATED &&
+        path != CablePath::PPDEV) {
         return nullptr;
     }
 #if OSCSET_MOCKDEV
@@ -106,15 +106,15 @@ Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions option
 
 Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options)
     : path_(path) {
-    const bool emulated = path == CablePath::emulated_adapter || path == CablePath::libusb_emulated;
+    const bool emulated = path == CablePath::EMULATED_ADAPTER || path == CablePath::LIBUSB_EMULATED;
     options.printer_port =
-        options.printer_port || path == CablePath::parallel || path == CablePath::ppdev;
+        options.printer_port || path == CablePath::PARALLEL || path == CablePath::PPDEV;
     sim::SimDescription used = description;
-    if (emulated && description.adapter != sim::AdapterKind::absent) {
-        used.adapter = sim::AdapterKind::emulated;
+    if (emulated && description.adapter != sim::AdapterKind::ABSENT) {
+        used.adapter = sim::AdapterKind::EMULATED;
     }
     hardware_ = std::make_unique<sim::SimHardware>(used, options);
-    if (emulated && description.adapter == sim::AdapterKind::ready && !description.faults.stale) {
+    if (emulated && description.adapter == sim::AdapterKind::READY && !description.faults.stale) {
         // "Already running": the firmware was loaded by an earlier run of the program, which
         // met no faults.
         usb::set_usb_backend(hardware_->emulated_adapter());
@@ -127,15 +127,15 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
     }
     time_.clear();  // the waits of an earlier run's boot are not this run's
     cable::Cable* inner = &usb::usb_cable();
-    if (path == CablePath::direct) {
+    if (path == CablePath::DIRECT) {
         direct_ = std::make_unique<sim::DirectCable>(board());
         inner = direct_.get();
-    } else if (path == CablePath::parallel || path == CablePath::ppdev) {
+    } else if (path == CablePath::PARALLEL || path == CablePath::PPDEV) {
         inner = &parallel::xpar_cable();
     }
 #if OSCSET_MOCKDEV
-    if (path_unavailable(path) == nullptr && (path == CablePath::libusb || emulated) &&
-        path != CablePath::emulated_adapter) {
+    if (path_unavailable(path) == nullptr && (path == CablePath::LIBUSB || emulated) &&
+        path != CablePath::EMULATED_ADAPTER) {
         bus_ = std::make_unique<mockdev::UsbBus>(&time_);
         if (emulated_adapter() != nullptr) {
             bus_->plug(mockdev::emulated_adapter_function(*emulated_adapter(), *hardware_->usb()));
@@ -143,7 +143,7 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
             bus_->plug(mockdev::sim_adapter_function(*adapter(), *hardware_->usb()));
         }
         usb::set_usb_backend(&usb::libusb_backend());
-    } else if (path_unavailable(path) == nullptr && path == CablePath::ppdev) {
+    } else if (path_unavailable(path) == nullptr && path == CablePath::PPDEV) {
         parport_ = std::make_unique<mockdev::ParportNode>(*printer_port());
         ppdev_ = std::make_unique<parallel::PpdevPort>(parport_->sysctl_dir(), "/dev");
         parallel::set_port_io(ppdev_.get());
@@ -153,7 +153,7 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
     const std::size_t watched = watched_device(board());
     const auto state = [this, watched] {
         return watched < board().device_count() ? board().tap_state(watched)
-                                                : sim::TapState::test_logic_reset;
+                                                : sim::TapState::TEST_LOGIC_RESET;
     };
     spy_ = std::make_unique<SpyCable>(*inner);
     spy_->on_shift = [this, watched, state](const ShiftCall&) {
@@ -209,8 +209,8 @@ bool Rig::adapter_closed() const {
 }
 
 std::string Rig::ready_adapter_text() const {
-    const bool usb = path_ == CablePath::usb_adapter || path_ == CablePath::emulated_adapter ||
-                     path_ == CablePath::libusb || path_ == CablePath::libusb_emulated;
+    const bool usb = path_ == CablePath::USB_ADAPTER || path_ == CablePath::EMULATED_ADAPTER ||
+                     path_ == CablePath::LIBUSB || path_ == CablePath::LIBUSB_EMULATED;
     return usb ? "Setup EZ-USB Firmware\n\n" : "";
 }
 

@@ -25,15 +25,15 @@ class PpdevPort;
 namespace oscset::testing {
 
 enum class CablePath {
-    usb_adapter,       // the simulated EZ-USB adapter: the path the program really takes
-    direct,            // a cable wired straight to the board, behind the USB cable's name
-    parallel,          // the printer-port cable on a simulated port at 0x378, behind that name
-    emulated_adapter,  // an emulated EZ-USB running the program's own firmware image
+    USB_ADAPTER,       // the simulated EZ-USB adapter: the path the program really takes
+    DIRECT,            // a cable wired straight to the board, behind the USB cable's name
+    PARALLEL,          // the printer-port cable on a simulated port at 0x378, behind that name
+    EMULATED_ADAPTER,  // an emulated EZ-USB running the program's own firmware image
     // The program's Linux backends on device nodes (umockdev): libusb over usbfs to the
     // simulated adapter or to the emulated one, and ppdev on /dev/parport0 to the printer port.
-    libusb,
-    libusb_emulated,
-    ppdev,
+    LIBUSB,
+    LIBUSB_EMULATED,
+    PPDEV,
 };
 
 // Null when the path can run in this process, else why not (one line).
@@ -50,8 +50,8 @@ inline constexpr std::uint32_t TIME_DIVISOR = 20;
 // stood before and after: enough to tell scans, instruction loads and resets apart without
 // changing a single clock.
 struct ObservedShift : ShiftCall {
-    sim::TapState state_before = sim::TapState::test_logic_reset;
-    sim::TapState state_after = sim::TapState::test_logic_reset;
+    sim::TapState state_before = sim::TapState::TEST_LOGIC_RESET;
+    sim::TapState state_after = sim::TapState::TEST_LOGIC_RESET;
     std::uint32_t instruction = 0;  // the watched FPGA's, as the shift began
     std::size_t events_before = 0;  // board event lines before and after the shift
     std::size_t events_after = 0;

@@ -23,7 +23,7 @@ using sim::TapState;
 // A scan seen from the cable: shifts that each begin in Shift-DR with TMS low until their last
 // clock, one straight after another.
 bool continues_scan(const ObservedShift& s) {
-    return s.state_before == TapState::shift_dr && (!s.tms_during || s.count == 1);
+    return s.state_before == TapState::SHIFT_DR && (!s.tms_during || s.count == 1);
 }
 
 // The shifts that carried TDI data in the CFG_IN scan with the most data: the stream.
@@ -74,10 +74,10 @@ std::optional<std::size_t> shift_logging(const std::vector<ObservedShift>& shift
 // The bit that opens every newly selected USER scan: one clock, TDI high.
 bool is_start_bit(const ObservedShift& s) {
     return s.count == 1 && s.tdi == "1" && s.instruction == jtag::INSTRUCTION_USER1 &&
-           s.state_before == TapState::shift_dr;
+           s.state_before == TapState::SHIFT_DR;
 }
 
-constexpr CablePath PATHS[] = {CablePath::usb_adapter, CablePath::direct, CablePath::parallel};
+constexpr CablePath PATHS[] = {CablePath::USB_ADAPTER, CablePath::DIRECT, CablePath::PARALLEL};
 auto path_test_name = [](const auto& info) { return std::string(path_name(info.param)); };
 
 class RoadOfOneRequest : public ::testing::TestWithParam<CablePath> {};
@@ -91,9 +91,9 @@ TEST_P(RoadOfOneRequest, ConfiguredBoardIsReconfiguredAndProgrammedWithOnePacket
     // The traffic took the path asked for.
     ASSERT_NE(rig.adapter(), nullptr);
     const sim::SimAdapterCounts usb = rig.adapter()->counts();
-    EXPECT_EQ(usb.bytes_written[1] > 0, GetParam() == CablePath::usb_adapter);
+    EXPECT_EQ(usb.bytes_written[1] > 0, GetParam() == CablePath::USB_ADAPTER);
     EXPECT_EQ(rig.printer_port() != nullptr && rig.printer_port()->data() != 0,
-              GetParam() == CablePath::parallel);
+              GetParam() == CablePath::PARALLEL);
 
     // One device, the XC2S100, with nothing on either side of it.
     EXPECT_EQ(jtag::chain_device_count(), 1);
@@ -136,7 +136,7 @@ TEST_P(RoadOfOneRequest, ConfiguredBoardIsReconfiguredAndProgrammedWithOnePacket
     ASSERT_TRUE(write.has_value());
     const ObservedShift& packet = shifts[*write];
     EXPECT_EQ(packet.instruction, jtag::INSTRUCTION_USER1);
-    EXPECT_EQ(packet.state_before, TapState::shift_dr);
+    EXPECT_EQ(packet.state_before, TapState::SHIFT_DR);
     EXPECT_EQ(packet.tdi,
               byte_bits(std::vector<std::uint8_t>{0x80, 0x00, 0x00, 0x00, 0x48, 0x27, 0x00, 0x28,
                                                   0x00, 0x00, 0x00, 0x00, 0x01, 0x00}));
@@ -189,7 +189,7 @@ TEST_P(SecondTransfer, ContinuesTheOpenScanOnlyWhenTheFpgaIsAlone) {
     bool all_in_open_scan = true;
     for (std::size_t i = *w1 + 1; i <= *w2; ++i) {
         const ObservedShift& s = shifts[i];
-        all_in_open_scan = all_in_open_scan && s.state_before == TapState::shift_dr &&
+        all_in_open_scan = all_in_open_scan && s.state_before == TapState::SHIFT_DR &&
                            s.instruction == jtag::INSTRUCTION_USER1 && !s.tms_during && !s.tms_last;
     }
     EXPECT_EQ(all_in_open_scan, c.scan_stays_open);

@@ -44,33 +44,33 @@ void PrintTo(const AdapterCase& c, std::ostream* os) {
 }
 
 const AdapterCase ADAPTER_CASES[] = {
-    {"AlreadyRunning", "adapter=ready", sim::SimAdapterMode::fresh, 3,
+    {"AlreadyRunning", "adapter=ready", sim::SimAdapterMode::FRESH, 3,
      SETUP + "\n" + PROGRAMMED_66M, 0, 0, 0},
-    {"FreshBackAtOnce", "adapter=fresh", sim::SimAdapterMode::fresh, 0,
+    {"FreshBackAtOnce", "adapter=fresh", sim::SimAdapterMode::FRESH, 0,
      SETUP + "-Boot-Wait.-Reconnect\n" + PROGRAMMED_66M, 0, 1, 2},
-    {"FreshAfterThreeMissedOpens", "adapter=fresh", sim::SimAdapterMode::fresh, 3,
+    {"FreshAfterThreeMissedOpens", "adapter=fresh", sim::SimAdapterMode::FRESH, 3,
      SETUP + "-Boot-Wait....-Reconnect\n" + PROGRAMMED_66M, 0, 1, 2},
-    {"FreshAfterTenMissedOpens", "adapter=fresh", sim::SimAdapterMode::fresh, 10,
+    {"FreshAfterTenMissedOpens", "adapter=fresh", sim::SimAdapterMode::FRESH, 10,
      SETUP + "-Boot-Wait." + std::string(10, '.') + "-Reconnect\n" + PROGRAMMED_66M, 0, 1, 2},
-    {"RefusesTheDownload", "adapter=fresh", sim::SimAdapterMode::refuses_download, 3,
+    {"RefusesTheDownload", "adapter=fresh", sim::SimAdapterMode::REFUSES_DOWNLOAD, 3,
      SETUP + "-Bootusb dwnload err.\n" + NOT_FOUND, -1, 1, 1},
     // 200 tries: the first boots, the other 199 find nothing.
     // Once identified, the adapter stops answering: the probe's exchange fails, so the chain
     // is taken for unpowered; the release on the way out fails the same way.
-    {"AnswersStopAtOnce", "adapter=ready,fail_reads=0", sim::SimAdapterMode::fresh, 3,
+    {"AnswersStopAtOnce", "adapter=ready,fail_reads=0", sim::SimAdapterMode::FRESH, 3,
      SETUP + "\n" + PROTOCOL_ERROR + NOT_CONFIGURED + PROTOCOL_ERROR + PROTOCOL_ERROR, -1, 0, 0},
-    {"NeverComesBack", "adapter=fresh", sim::SimAdapterMode::never_returns, 3,
+    {"NeverComesBack", "adapter=fresh", sim::SimAdapterMode::NEVER_RETURNS, 3,
      SETUP + "-Boot-Wait." + std::string(199, '.') + NOT_FOUND, -1, 1, 2},
     // An earlier run left an answer in the adapter: the open takes it out before the reader's
     // first read could meet it. A stale adapter has run its firmware, so nothing is loaded.
-    {"HoldsAStaleAnswer", "adapter=ready,stale=1", sim::SimAdapterMode::fresh, 3,
+    {"HoldsAStaleAnswer", "adapter=ready,stale=1", sim::SimAdapterMode::FRESH, 3,
      SETUP + "\n" + PROGRAMMED_66M, 0, 0, 0},
-    {"FreshButHoldsAStaleAnswer", "adapter=fresh,stale=1", sim::SimAdapterMode::fresh, 3,
+    {"FreshButHoldsAStaleAnswer", "adapter=fresh,stale=1", sim::SimAdapterMode::FRESH, 3,
      SETUP + "\n" + PROGRAMMED_66M, 0, 0, 0},
 };
 
 // The simulated adapter behind the driver's calls, and behind a device node under libusb.
-constexpr CablePath ADAPTER_PATHS[] = {CablePath::usb_adapter, CablePath::libusb};
+constexpr CablePath ADAPTER_PATHS[] = {CablePath::USB_ADAPTER, CablePath::LIBUSB};
 
 class UsbAdapter : public ::testing::TestWithParam<std::tuple<AdapterCase, CablePath>> {};
 
@@ -128,12 +128,12 @@ INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapterAbsent, ::testing::ValuesIn(ADAPTER
 #if OSCSET_MOCKDEV
 // Two adapters on the bus: the program drives the one libusb lists first, alone.
 TEST(UsbAdapterTwoPlugged, OneIsDrivenAndTheOtherLeftAlone) {
-    if (const char* why = path_unavailable(CablePath::libusb)) {
+    if (const char* why = path_unavailable(CablePath::LIBUSB)) {
         GTEST_SKIP() << why;
     }
-    Rig rig("adapter=ready,configured=1", CablePath::libusb);
+    Rig rig("adapter=ready,configured=1", CablePath::LIBUSB);
     sim::Board other_board(parsed_description("configured=1").board);
-    sim::SimAdapter other(other_board, {.mode = sim::SimAdapterMode::running});
+    sim::SimAdapter other(other_board, {.mode = sim::SimAdapterMode::RUNNING});
     rig.bus()->plug(mockdev::sim_adapter_function(other, other));
     const ProgramRun run = rig.run({"12.3M"});
     EXPECT_EQ(run.exit_code, 0);
@@ -151,7 +151,7 @@ TEST(UsbAdapterTwoPlugged, OneIsDrivenAndTheOtherLeftAlone) {
 // The next run finds what the first left: the adapter running its firmware, the FPGA
 // running the design.
 TEST(UsbAdapterSecondRun, NeedsNoBootButAReconfiguration) {
-    Rig rig("adapter=fresh", CablePath::usb_adapter);
+    Rig rig("adapter=fresh", CablePath::USB_ADAPTER);
     const ProgramRun first = rig.run({"66M"});
     EXPECT_EQ(first.output, SETUP + "-Boot-Wait....-Reconnect\n" + PROGRAMMED_66M);
     EXPECT_EQ(first.exit_code, 0);
@@ -225,8 +225,8 @@ bool keeps_the_rule(const FaultSweep& c, Rig& rig, const ProgramRun& run) {
         at = found + result.size();
         const std::size_t prompt = run.output.find(PROMPT, at);
         const std::size_t no_lock = run.output.find(NO_LOCK, at);
-        const bool set = argument_mode ? run.exit_code == 0
-                                       : prompt != std::string::npos && prompt < no_lock;
+        const bool set =
+            argument_mode ? run.exit_code == 0 : prompt != std::string::npos && prompt < no_lock;
         if (set) {
             reported.push_back(locked_event(result));
         }
@@ -274,7 +274,7 @@ TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
     const std::uint32_t transfers = transfers_of_a_clean_run(c, path);
     ASSERT_GT(transfers, 20u);
     RecordProperty("bulk_transfers", static_cast<int>(transfers));
-    const std::uint32_t step = (path == CablePath::libusb ? LIBUSB_SWEEP_STEP : 1) * SWEEP_STRIDE;
+    const std::uint32_t step = (path == CablePath::LIBUSB ? LIBUSB_SWEEP_STEP : 1) * SWEEP_STRIDE;
     for (std::uint32_t n = 0; n <= transfers;
          n = n < transfers ? std::min(n + step, transfers) : transfers + 1) {
         SCOPED_TRACE(std::string(c.key) + "=" + std::to_string(n));
@@ -302,13 +302,13 @@ struct FaultOnAdapter {
 TEST(FaultKeys, WorkOnEveryAdapter) {
     const FaultSweep& conversation = FAULT_SWEEPS[1];
     const FaultOnAdapter cases[] = {
-        {"adapter=fresh,fail_reads=60", CablePath::usb_adapter, false},
-        {"adapter=fresh,unplug=0", CablePath::usb_adapter, false},
-        {"adapter=fresh,unplug=200", CablePath::usb_adapter, false},
-        {"adapter=ready,fail_reads=3", CablePath::emulated_adapter, false},
-        {"adapter=ready,unplug=0", CablePath::emulated_adapter, false},
-        {"adapter=ready,unplug=5", CablePath::emulated_adapter, false},
-        {"adapter=ready,stale=1", CablePath::emulated_adapter, true},
+        {"adapter=fresh,fail_reads=60", CablePath::USB_ADAPTER, false},
+        {"adapter=fresh,unplug=0", CablePath::USB_ADAPTER, false},
+        {"adapter=fresh,unplug=200", CablePath::USB_ADAPTER, false},
+        {"adapter=ready,fail_reads=3", CablePath::EMULATED_ADAPTER, false},
+        {"adapter=ready,unplug=0", CablePath::EMULATED_ADAPTER, false},
+        {"adapter=ready,unplug=5", CablePath::EMULATED_ADAPTER, false},
+        {"adapter=ready,stale=1", CablePath::EMULATED_ADAPTER, true},
     };
     for (const FaultOnAdapter& c : cases) {
         SCOPED_TRACE(std::string(c.board) + " " + path_name(c.path));
@@ -344,7 +344,7 @@ void expect_booted_run(Rig& rig, const ProgramRun& run) {
 // A blank EZ-USB that runs the program's own firmware: the host's halt, download and run reach
 // the emulated chip, and what the boot loop then sees is the firmware's own renumeration.
 TEST(EmulatedAdapter, BootsWithTheProgramsFirmwareAndRunsTheRoad) {
-    Rig rig("adapter=fresh,configured=1", CablePath::emulated_adapter);
+    Rig rig("adapter=fresh,configured=1", CablePath::EMULATED_ADAPTER);
     expect_booted_run(rig, rig.run({"12.3M"}));
 
     const ProgramRun second = rig.run({"66M"});
@@ -419,7 +419,7 @@ class EmulatedWinusb final : public usb::WinusbCalls {
 // The same blank adapter reached through WinUSB: the setup packets and pipe calls of the
 // Windows backend against the chip and the program's own firmware.
 TEST(EmulatedAdapter, BootsAndRunsOverWinusb) {
-    Rig rig("adapter=fresh,configured=1", CablePath::emulated_adapter);
+    Rig rig("adapter=fresh,configured=1", CablePath::EMULATED_ADAPTER);
     ASSERT_NE(rig.emulated_adapter(), nullptr);
     EmulatedWinusb calls(*rig.emulated_adapter());
     usb::WinusbBackend winusb(calls);

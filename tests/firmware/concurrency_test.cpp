@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
-#include "platform/time.hpp"
 #include "tests/firmware/firmware_support.hpp"
 
 namespace oscset::firmware_test {
@@ -44,7 +44,8 @@ TEST(Concurrency, ControlRequestsDuringLongShiftsLeaveTheShiftIntact) {
             } else {
                 ++strings_bad;
             }
-            platform::sleep_ms(1);  // a host's control requests come a frame or more apart
+            // A host's control requests come a frame or more apart.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
     const std::vector<std::uint8_t> answers = exchange(*device, PIPE_BYTES_ANSWERED, data, ok);

@@ -11,7 +11,7 @@ namespace oscset::frontend {
 namespace {
 
 // A board that records what the driver asks of it.
-class FakeBoard final : public Board {
+class FakeBoard final : public ClockBoard {
   public:
     status_t open_result = STATUS_OK;
     status_t configure_result = STATUS_OK;
@@ -165,18 +165,15 @@ TEST(Driver, TheLineEndDoesNotCountAgainstTheBuffer) {
         std::string input;
         bool read;
     } cases[] = {
-        {full + "\n\n", true},
-        {full + "\r\n\r\n", true},
-        {full, true},
-        {"0" + full + "\n", false},
-        {"0" + full + "\r\n", false},
+        {full + "\n\n", true},      {full + "\r\n\r\n", true},    {full, true},
+        {"0" + full + "\n", false}, {"0" + full + "\r\n", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input.size());
         FakeBoard board;
         const run_result r = run(board, {}, c.input);
-        EXPECT_EQ(r.output, c.read ? PROMPT + RESULT_66M + PROMPT
-                                   : PROMPT + "input format error.\n" + USAGE);
+        EXPECT_EQ(r.output,
+                  c.read ? PROMPT + RESULT_66M + PROMPT : PROMPT + "input format error.\n" + USAGE);
         EXPECT_EQ(r.exit_code, c.read ? 0 : -1);
     }
 }

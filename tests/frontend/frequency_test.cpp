@@ -14,8 +14,8 @@ namespace {
 // What the program prints for one typed frequency: the messages, or the two result lines.
 std::string run(std::string text) {
     platform::ConsoleCapture console;
-    const parsed_frequency request = parse_frequency(text.data());
-    if (request.error == frequency_error::none) {
+    const ParsedFrequency request = parse_frequency(text.data());
+    if (request.error == FrequencyError::NONE) {
         divider_plan plan;
         if (search_dividers(request.target_hz, plan)) {
             report_plan(plan);
@@ -92,8 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ParseFrequency, RemovesTheSuffixInPlace) {
     platform::ConsoleCapture console;
     char text[] = "12.3M";
-    const parsed_frequency request = parse_frequency(text);
-    EXPECT_EQ(request.error, frequency_error::none);
+    const ParsedFrequency request = parse_frequency(text);
+    EXPECT_EQ(request.error, FrequencyError::NONE);
     EXPECT_DOUBLE_EQ(request.target_hz, 12'300'000.0);
     EXPECT_STREQ(text, "12.3");
     char no_suffix[] = "10.5KHz";
@@ -105,8 +105,8 @@ TEST(ParseFrequency, BothBoundsAreInclusive) {
     platform::ConsoleCapture console;
     char low[] = "1";
     char high[] = "180000000";
-    EXPECT_EQ(parse_frequency(low).error, frequency_error::none);
-    EXPECT_EQ(parse_frequency(high).error, frequency_error::none);
+    EXPECT_EQ(parse_frequency(low).error, FrequencyError::NONE);
+    EXPECT_EQ(parse_frequency(high).error, FrequencyError::NONE);
     EXPECT_EQ(console.text(), "");
 }
 
@@ -178,9 +178,9 @@ TEST(SearchDividers, AgreesWithTheReferenceTable) {
         fields >> input >> want.post_div >> want.doubler >> want.div_a >> want.div_b;
         ASSERT_TRUE(fields) << line;
         ++rows;
-        const parsed_frequency request = parse_frequency(input.data());
+        const ParsedFrequency request = parse_frequency(input.data());
         divider_plan plan;
-        ASSERT_EQ(request.error, frequency_error::none) << line;
+        ASSERT_EQ(request.error, FrequencyError::NONE) << line;
         ASSERT_TRUE(search_dividers(request.target_hz, plan)) << line;
         if (plan.post_div != want.post_div || plan.doubler != want.doubler ||
             plan.div_a != want.div_a || plan.div_b != want.div_b) {

@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Script script(data + 1, size - 1);
 
     sim::SimDescription description;
-    description.adapter = sim::AdapterKind::ready;
+    description.adapter = sim::AdapterKind::READY;
     sim::SimHardware hardware(description);
     ScriptedAdapter adapter(*hardware.usb(), script);
     usb::set_usb_backend(&adapter);

@@ -19,8 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     oscset::platform::ConsoleCapture console;
-    const parsed_frequency request = parse_frequency(text.data());
-    if (request.error != frequency_error::none) {
+    const ParsedFrequency request = parse_frequency(text.data());
+    if (request.error != FrequencyError::NONE) {
         const std::string said = console.text();
         if (said != "input format error.\n" && said != "input range error.\n") {
             std::abort();

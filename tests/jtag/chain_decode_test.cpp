@@ -38,7 +38,7 @@ std::vector<std::string> decode(const std::vector<device>& chain, std::int32_t* 
         capture.push(d.capture, d.ir_length);
         ids.push(d.idcode, 32);
     }
-    std::array<chain_device, MAX_CHAIN_DEVICES> records{};
+    std::array<ChainRecord, MAX_CHAIN_DEVICES> records{};
     const std::int32_t n = chain_decode(records.data(), MAX_CHAIN_DEVICES, capture.bytes.data(),
                                         capture.count, ids.bytes.data(), ids.count);
     if (filled != nullptr) {
@@ -54,7 +54,7 @@ std::vector<std::string> decode(const std::vector<device>& chain, std::int32_t* 
 using names = std::vector<std::string>;
 
 // The known parts as the vendor's documents list them, in table order.
-constexpr device_row KNOWN_PARTS[] = {
+constexpr DeviceRow KNOWN_PARTS[] = {
     {"xcf01s", 0x05044093, 8, 0x1},  {"xcf02s", 0x05045093, 8, 0x1},
     {"xcf04s", 0x05046093, 8, 0x1},  {"xcf08p", 0x05057093, 16, 0x1},
     {"xcf16p", 0x05058093, 16, 0x1}, {"xcf32p", 0x05059093, 16, 0x1},
@@ -89,14 +89,14 @@ TEST(DeviceTable, HoldsEveryKnownPartInOrderAndATerminator) {
     ASSERT_EQ(table.size(), std::size(KNOWN_PARTS) + 1);
     EXPECT_EQ(table.back().name, nullptr);
     for (std::size_t i = 0; i < std::size(KNOWN_PARTS); ++i) {
-        const device_row& want = KNOWN_PARTS[i];
+        const DeviceRow& want = KNOWN_PARTS[i];
         EXPECT_STREQ(table[i].name, want.name) << "row " << i;
         EXPECT_EQ(table[i].idcode, want.idcode) << "row " << i;
         EXPECT_EQ(table[i].ir_length, want.ir_length) << "row " << i;
         EXPECT_EQ(table[i].flags, want.flags) << "row " << i;
-        const device_row* first =
+        const DeviceRow* first =
             std::find_if(std::begin(KNOWN_PARTS), std::end(KNOWN_PARTS),
-                         [&](const device_row& r) { return r.idcode == want.idcode; });
+                         [&](const DeviceRow& r) { return r.idcode == want.idcode; });
         EXPECT_EQ(decode({{want.idcode | 0xA0000000, 0x01, want.ir_length}}), names{first->name})
             << "row " << i;
     }
@@ -127,7 +127,7 @@ TEST(ChainDecode, ARowMayNotReachPastTheCapturedBits) {
     bits capture, ids;
     capture.push(0x01, 8);
     ids.push(0x05057093, 32);
-    std::array<chain_device, MAX_CHAIN_DEVICES> records{};
+    std::array<ChainRecord, MAX_CHAIN_DEVICES> records{};
     EXPECT_EQ(chain_decode(records.data(), 8, capture.bytes.data(), 8, ids.bytes.data(), 32), -1);
     EXPECT_EQ(chain_decode(records.data(), 8, capture.bytes.data(), 0, ids.bytes.data(), 32), 0);
 }
@@ -147,10 +147,10 @@ TEST(Spartan2Name, IgnoresTheVersion) {
 }
 
 TEST(ChainSelect, PlacesTheDeviceBetweenItsNeighbours) {
-    chain_assume(std::vector<chain_device>{{"xcf01s", 0x05044093, 8, 1},
-                                           {"xcf08p", 0x05057093, 16, 1},
-                                           {"v100", 0x50614093, 5, 0x1D},
-                                           {"18v256", 0x05022093, 8, 1}});
+    chain_assume(std::vector<ChainRecord>{{"xcf01s", 0x05044093, 8, 1},
+                                          {"xcf08p", 0x05057093, 16, 1},
+                                          {"v100", 0x50614093, 5, 0x1D},
+                                          {"18v256", 0x05022093, 8, 1}});
     EXPECT_EQ(chain_select(2), 0x50614093u);
     const chain_position& at = selected_position();
     EXPECT_EQ(at.devices_tdo_side, 2);

@@ -45,7 +45,7 @@ TEST_P(ChainOnBoard, SelectsTheFirstSpartan2FromTheTdoEnd) {
     OnBoard on(chain_of(f.chain));
     ASSERT_EQ(jtag_ensure_target(), STATUS_OK);
     std::vector<std::string> names;
-    for (const chain_device& d : chain_devices()) {
+    for (const ChainRecord& d : chain_devices()) {
         names.emplace_back(d.name);
     }
     EXPECT_EQ(names, f.names);
@@ -120,11 +120,11 @@ INSTANTIATE_TEST_SUITE_P(
         refused{"no Spartan-II", chain_of({"xcf01s", "18v256"}), STATUS_NO_FPGA},
         refused{"TDO stuck high",
                 with(chain_of({"2s100"}),
-                     [](sim::BoardConfig& c) { c.tdo_fault = sim::TdoFault::stuck_high; }),
+                     [](sim::BoardConfig& c) { c.tdo_fault = sim::TdoFault::STUCK_HIGH; }),
                 STATUS_NO_FPGA},
         refused{"TDO stuck low",
                 with(chain_of({"2s100"}),
-                     [](sim::BoardConfig& c) { c.tdo_fault = sim::TdoFault::stuck_low; }),
+                     [](sim::BoardConfig& c) { c.tdo_fault = sim::TdoFault::STUCK_LOW; }),
                 STATUS_NO_FPGA},
         refused{"nine devices",
                 chain_of({"xcf01s", "xcf01s", "xcf01s", "xcf01s", "2s100", "xcf01s", "xcf01s",

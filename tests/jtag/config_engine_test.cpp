@@ -27,7 +27,7 @@ using testing::RecordingCable;
 class ConfigEngine : public ::testing::Test {
   protected:
     void SetUp() override {
-        chain_assume(std::vector<chain_device>{{"v100", 0x00614093, 5, 0x1D}}, 0);
+        chain_assume(std::vector<ChainRecord>{{"v100", 0x00614093, 5, 0x1D}}, 0);
         cable.clear();
     }
     void TearDown() override {
@@ -75,8 +75,8 @@ TEST_F(ConfigEngine, AnUnconfiguredFpgaGetsTheStreamInBlocksAtOnce) {
 // status reads, the shutdown and quiet-down sequences with their start-up clocks, the stream's
 // lead word, its last block pushed through the TDI-side bypasses, and the start-up.
 TEST_F(ConfigEngine, AReconfigurationShiftsExactlyTheseSequences) {
-    const chain_device prom{"xcf01s", 0x05044093, 8, 1};
-    chain_assume(std::vector<chain_device>{prom, prom, {"v100", 0x00614093, 5, 0x1D}, prom, prom},
+    const ChainRecord prom{"xcf01s", 0x05044093, 8, 1};
+    chain_assume(std::vector<ChainRecord>{prom, prom, {"v100", 0x00614093, 5, 0x1D}, prom, prom},
                  2);
     // Both status reads answer DONE: after the pad bit, bit 14 is the 18th bit.
     std::uint64_t status_at = ~0ull;
@@ -97,15 +97,15 @@ TEST_F(ConfigEngine, AReconfigurationShiftsExactlyTheseSequences) {
     const std::string jstart = ir("00110") + "2:10 1:00 16:01 1:11 ";
     const std::string status = "6:10 6:10 " + cfg_in(testing::word_bits({0x2800E001, 0})) +
                                ir("00100") + "2:10 1:00 2:00 33:01r 1:11 1:00 ";
-    const std::string sequence_a = testing::word_bits(
+    const std::string SEQUENCE_A = testing::word_bits(
         {0x30008001, 9, 0x30012001, 0x00A0BF2D, 0x30008001, 5, 0x30008001, 7, 0});
-    const std::string sequence_b = testing::word_bits({0x30008001, 8, 0x30012001, 0x00A03F2D, 0});
+    const std::string SEQUENCE_B = testing::word_bits({0x30008001, 8, 0x30012001, 0x00A03F2D, 0});
     const std::vector<std::uint8_t> image{0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0x99, 0x55, 0x66};
     std::int32_t length = 8;
 
     EXPECT_EQ(fpga_configure(image.data(), &length), STATUS_OK);
     EXPECT_EQ(cable.trace() + ' ',
-              status + "6:10 " + cfg_in(sequence_a) + jstart + cfg_in(sequence_b) + "6:10 " +
+              status + "6:10 " + cfg_in(SEQUENCE_A) + jstart + cfg_in(SEQUENCE_B) + "6:10 " +
                   ir("10100") + "2:10 1:00 30:00 64:00/" + testing::word_bits({~0u, 0xAA995566}) +
                   " 2:01 1:11 " + jstart + "1:00 " + status);
     EXPECT_EQ(time.sleeps(), (std::vector<std::uint32_t>{50, 50, 50}));

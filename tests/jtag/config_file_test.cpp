@@ -131,23 +131,23 @@ TEST(ConfigFile, RefusesBadHeaders) {
           c{bytes{}, ""}}) {
         platform::ConsoleCapture console;
         TempFile file(x.content);
-        config_file_error error = config_file_error::none;
+        ConfigFileError error = ConfigFileError::NONE;
         EXPECT_FALSE(config_file_open(file.path(), &error));
-        EXPECT_EQ(error, config_file_error::bad_header);
+        EXPECT_EQ(error, ConfigFileError::BAD_HEADER);
         EXPECT_EQ(console.text(), x.printed);
     }
-    config_file_error error = config_file_error::none;
+    ConfigFileError error = ConfigFileError::NONE;
     EXPECT_FALSE(config_file_open("/nonexistent/oscset/file.bit", &error));
-    EXPECT_EQ(error, config_file_error::cannot_open);
+    EXPECT_EQ(error, ConfigFileError::CANNOT_OPEN);
     EXPECT_FALSE(config_file_open(nullptr));
 }
 
 TEST(ConfigFile, ARawStreamIsAllData) {
     TempFile file(bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xAA, 0x99, 0x55, 0x66});
-    config_file_error error = config_file_error::bad_header;
+    ConfigFileError error = ConfigFileError::BAD_HEADER;
     config_file_ptr f = config_file_open(file.path(), &error);
     ASSERT_TRUE(f);
-    EXPECT_EQ(error, config_file_error::none);
+    EXPECT_EQ(error, ConfigFileError::NONE);
     EXPECT_EQ(f->data_length, 8u);
     EXPECT_EQ(f->part_idcode, 0u);
     std::vector<std::uint8_t> block(4096);

@@ -14,14 +14,14 @@ namespace {
 using testing::InstalledCable;
 using testing::RecordingCable;
 
-chain_device part(const char* name, std::int32_t ir_length) {
+ChainRecord part(const char* name, std::int32_t ir_length) {
     return {name, 0x1, ir_length, 1};
 }
 
 // A recording cable behind the USB name, and a chain with the selected device at `index`.
 class Tap : public ::testing::Test {
   protected:
-    void place(std::vector<chain_device> chain, std::int32_t index) {
+    void place(std::vector<ChainRecord> chain, std::int32_t index) {
         chain_assume(chain);
         chain_select(index);
     }
@@ -37,7 +37,7 @@ class Tap : public ::testing::Test {
 };
 
 TEST_F(Tap, ResetAndIdleClocks) {
-    jtag_reset_to_idle(6);
+    jtag_reset_to_idle(RESET_CLOCKS);
     jtag_idle_clocks(1);
     EXPECT_EQ(cable.trace(), "6:10 1:00");
 }

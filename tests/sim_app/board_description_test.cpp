@@ -17,7 +17,7 @@ using parts = std::vector<std::string>;
 struct Parsed {
     parts chain{"2s100"};
     bool configured = false;
-    AdapterKind adapter = AdapterKind::fresh;
+    AdapterKind adapter = AdapterKind::FRESH;
     std::optional<std::uint32_t> lock = 1;
     bool power = true;
     std::optional<std::uint32_t> fail_reads = std::nullopt;
@@ -41,10 +41,10 @@ const GoodCase GOOD_CASES[] = {
     {"chain=3s200", {.chain = {"3s200"}}},
     {"configured=1", {.configured = true}},
     {"configured=0", {.configured = false}},
-    {"adapter=ready", {.adapter = AdapterKind::ready}},
-    {"adapter=emulated", {.adapter = AdapterKind::emulated}},
-    {"adapter=absent", {.adapter = AdapterKind::absent}},
-    {"adapter=fresh", {.adapter = AdapterKind::fresh}},
+    {"adapter=ready", {.adapter = AdapterKind::READY}},
+    {"adapter=emulated", {.adapter = AdapterKind::EMULATED}},
+    {"adapter=absent", {.adapter = AdapterKind::ABSENT}},
+    {"adapter=fresh", {.adapter = AdapterKind::FRESH}},
     {"lock=10", {.lock = 10}},
     {"lock=1", {.lock = 1}},
     {"lock=never", {.lock = std::nullopt}},
@@ -53,14 +53,14 @@ const GoodCase GOOD_CASES[] = {
     {"adapter=ready,configured=1,lock=3,power=0,chain=2s100+2s100",
      {.chain = {"2s100", "2s100"},
       .configured = true,
-      .adapter = AdapterKind::ready,
+      .adapter = AdapterKind::READY,
       .lock = 3,
       .power = false}},
     // A key given twice: the later value stands, the chain included.
     {"chain=xcf01s+2s100,chain=2s50,lock=never,lock=2", {.chain = {"2s50"}, .lock = 2}},
     {"fail_reads=0", {.fail_reads = 0}},
     {"unplug=250,stale=1,adapter=emulated",
-     {.adapter = AdapterKind::emulated, .unplug = 250, .stale = true}},
+     {.adapter = AdapterKind::EMULATED, .unplug = 250, .stale = true}},
     {"stale=0,fail_reads=4294967295", {.fail_reads = 4294967295u}},
 };
 
@@ -73,7 +73,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     out.board.chain = {"xcf08p"};
     out.board.fpga_configured = !c.expected.configured;
     out.board.lock_after_reads = 99;
-    out.adapter = AdapterKind::absent;
+    out.adapter = AdapterKind::ABSENT;
     out.faults = {.fail_reads = 7, .unplug = 7, .stale = true};
     std::string error;
     ASSERT_TRUE(parse_board_description(c.text, out, error)) << error;

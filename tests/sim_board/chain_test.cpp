@@ -157,7 +157,7 @@ TEST(Chain, IdcodeAfterFiveTmsHighClocksFromEveryState) {
         for (int i = 0; i < 5; ++i) {
             jtag.clock(true);
         }
-        EXPECT_EQ(board.tap_state(0), TapState::test_logic_reset);
+        EXPECT_EQ(board.tap_state(0), TapState::TEST_LOGIC_RESET);
         EXPECT_EQ(board.instruction(0), 9u);
         jtag.clock(false);
         EXPECT_EQ(jtag.scan_dr(0, 32), 0x10614093u);
@@ -171,7 +171,7 @@ TEST(Chain, InstructionBecomesCurrentOnTheFallingEdgeInUpdateIr) {
     jtag.to_shift_ir();
     jtag.shift_value(12, 5, true);
     jtag.clock(true);  // rises into Update-IR; TCK rests high
-    EXPECT_EQ(board.tap_state(0), TapState::update_ir);
+    EXPECT_EQ(board.tap_state(0), TapState::UPDATE_IR);
     EXPECT_EQ(board.instruction(0), 9u);
     jtag.clock(false);
     EXPECT_EQ(board.instruction(0), 12u);
@@ -238,7 +238,7 @@ TEST(Faults, CaptureBits11OnOneDevice) {
 }
 
 TEST(Faults, StuckTdo) {
-    for (TdoFault fault : {TdoFault::stuck_high, TdoFault::stuck_low}) {
+    for (TdoFault fault : {TdoFault::STUCK_HIGH, TdoFault::STUCK_LOW}) {
         BoardConfig config;
         config.tdo_fault = fault;
         Board board(config);
@@ -246,10 +246,10 @@ TEST(Faults, StuckTdo) {
         jtag.reset_to_idle();
         jtag.to_shift_dr();
         const std::uint64_t id = jtag.shift_value(0, 32, true);
-        EXPECT_EQ(id, fault == TdoFault::stuck_high ? 0xFFFFFFFFu : 0u);
-        EXPECT_EQ(board.tdo(), fault == TdoFault::stuck_high);
+        EXPECT_EQ(id, fault == TdoFault::STUCK_HIGH ? 0xFFFFFFFFu : 0u);
+        EXPECT_EQ(board.tdo(), fault == TdoFault::STUCK_HIGH);
         // The chain behind the broken line still works.
-        EXPECT_EQ(board.tap_state(0), TapState::exit1_dr);
+        EXPECT_EQ(board.tap_state(0), TapState::EXIT1_DR);
     }
 }
 
@@ -263,7 +263,7 @@ TEST(Faults, NoTargetPower) {
     jtag.reset_to_idle();
     jtag.to_shift_dr();
     EXPECT_EQ(jtag.shift_value(0, 32, false), 0xFFFFFFFFu);  // nothing drives TDO: pull-up
-    EXPECT_EQ(board.tap_state(0), TapState::test_logic_reset);
+    EXPECT_EQ(board.tap_state(0), TapState::TEST_LOGIC_RESET);
 
     board.set_target_power(true);
     EXPECT_EQ(cable.probe(), 1);

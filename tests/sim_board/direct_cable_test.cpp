@@ -68,10 +68,10 @@ TEST(DirectCable, OneClockUsesTmsLast) {
     c.reset_to_idle();
     std::uint8_t tdo = 0xAA;
     c.cable.shift(nullptr, &tdo, 1, 0, 1);
-    EXPECT_EQ(c.board.tap_state(0), TapState::select_dr_scan);
+    EXPECT_EQ(c.board.tap_state(0), TapState::SELECT_DR_SCAN);
     EXPECT_EQ(tdo, 1);  // Run-Test/Idle drives nothing: the pull-up
     c.cable.shift(nullptr, &tdo, 1, 1, 0);
-    EXPECT_EQ(c.board.tap_state(0), TapState::capture_dr);
+    EXPECT_EQ(c.board.tap_state(0), TapState::CAPTURE_DR);
 }
 
 TEST(DirectCable, IdcodeComesBackLeastSignificantBitFirst) {
@@ -82,7 +82,7 @@ TEST(DirectCable, IdcodeComesBackLeastSignificantBitFirst) {
     tdo[4] = 0x5A;
     c.cable.shift(nullptr, tdo.data(), 32, 0, 1);
     EXPECT_EQ(tdo, (std::array<std::uint8_t, 5>{0x93, 0x40, 0x61, 0x10, 0x5A}));
-    EXPECT_EQ(c.board.tap_state(0), TapState::exit1_dr);
+    EXPECT_EQ(c.board.tap_state(0), TapState::EXIT1_DR);
 }
 
 TEST(DirectCable, TwelveBitsWriteTwoBytesWithTheUnusedBitsCleared) {

@@ -85,7 +85,7 @@ TEST(TapGraph, FiveTmsHighClocksReachResetFromEveryState) {
         for (int k = 0; k < 5; ++k) {
             s = tap_next(s, true);
         }
-        EXPECT_EQ(s, TapState::test_logic_reset) << tap_state_name(static_cast<TapState>(i));
+        EXPECT_EQ(s, TapState::TEST_LOGIC_RESET) << tap_state_name(static_cast<TapState>(i));
     }
 }
 

@@ -98,12 +98,12 @@ struct ModeCase {
 };
 
 const ModeCase MODE_CASES[] = {
-    {"Absent", SimAdapterMode::absent, 2, SETUP + NOT_FOUND, 0, false},
-    {"AlreadyRunning", SimAdapterMode::running, 0, SETUP + "\n", 0, true},
-    {"Fresh", SimAdapterMode::fresh, 0, SETUP + "-Boot-Wait....-Reconnect\n", 1, true},
-    {"RefusesTheDownload", SimAdapterMode::refuses_download, 2,
+    {"Absent", SimAdapterMode::ABSENT, 2, SETUP + NOT_FOUND, 0, false},
+    {"AlreadyRunning", SimAdapterMode::RUNNING, 0, SETUP + "\n", 0, true},
+    {"Fresh", SimAdapterMode::FRESH, 0, SETUP + "-Boot-Wait....-Reconnect\n", 1, true},
+    {"RefusesTheDownload", SimAdapterMode::REFUSES_DOWNLOAD, 2,
      SETUP + "-Bootusb dwnload err.\n" + NOT_FOUND, 1, false},
-    {"NeverComesBack", SimAdapterMode::never_returns, 2,
+    {"NeverComesBack", SimAdapterMode::NEVER_RETURNS, 2,
      SETUP + "-Boot-Wait." + std::string(199, '.') + NOT_FOUND, 1, true},
 };
 
@@ -117,7 +117,7 @@ TEST_P(SimUsbCableModes, OpenFollowsTheAdapter) {
     EXPECT_EQ(adapter->counts().downloads, c.downloads);
     EXPECT_EQ(adapter->firmware_running(), c.runs_after);
     EXPECT_EQ(adapter->open_handles(), c.result == 0 ? 2 : 0);
-    if (c.mode == SimAdapterMode::running) {
+    if (c.mode == SimAdapterMode::RUNNING) {
         EXPECT_EQ(adapter->counts().vendor_requests, 0u);
     }
 }
@@ -209,7 +209,7 @@ TEST_F(SimUsbCable, ShiftsReachThePortExactlyAndTdoComesBackInContractOrder) {
 
 TEST_F(SimUsbCable, FailingBulkReadAfterNReadsStaysFailed) {
     // The first read is the open's look for answers an earlier run left.
-    open({.mode = SimAdapterMode::running}, {.fail_reads = 3});
+    open({.mode = SimAdapterMode::RUNNING}, {.fail_reads = 3});
     ASSERT_EQ(open_result, 0);
     platform::ConsoleCapture console;
     EXPECT_EQ(usb::usb_cable_probe(), 1);
@@ -222,7 +222,7 @@ TEST_F(SimUsbCable, FailingBulkReadAfterNReadsStaysFailed) {
 }
 
 TEST_F(SimUsbCable, OpensThroughTheCableSelection) {
-    adapter = std::make_unique<SimAdapter>(port, SimAdapterConfig{.mode = SimAdapterMode::running});
+    adapter = std::make_unique<SimAdapter>(port, SimAdapterConfig{.mode = SimAdapterMode::RUNNING});
     usb::set_usb_backend(adapter.get());
     platform::ConsoleCapture console;
     ASSERT_EQ(cable::cable_open(cable::CABLE_FIRST_USB), STATUS_OK);
@@ -283,7 +283,7 @@ class SimAdapterImages : public ::testing::TestWithParam<ImageCase> {};
 TEST_P(SimAdapterImages, TakesOnlyAnImageOfTheRightShape) {
     const ImageCase& c = GetParam();
     ShiftRegisterPort port(1);
-    SimAdapter adapter(port, {.mode = SimAdapterMode::fresh, .offline_opens = 2});
+    SimAdapter adapter(port, {.mode = SimAdapterMode::FRESH, .offline_opens = 2});
     auto device = adapter.open(0);
     ASSERT_NE(device, nullptr);
     EXPECT_FALSE(device->download(c.image));  // not while the CPU runs
