@@ -255,11 +255,7 @@ class FaultSweepTest : public ::testing::TestWithParam<std::tuple<FaultSweep, Ca
 // Over libusb every run plugs a device node: every eighth count, and the last. Under a
 // sanitizer, whose runs are slow, every fourth of those; the plain build tries them all.
 constexpr std::uint32_t LIBUSB_SWEEP_STEP = 8;
-#ifdef OSCSET_SANITIZED
-constexpr std::uint32_t SWEEP_STRIDE = 4;
-#else
-constexpr std::uint32_t SWEEP_STRIDE = 1;
-#endif
+constexpr std::uint32_t SWEEP_STRIDE = OSCSET_SANITIZED ? 4 : 1;
 
 TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
 #ifdef _WIN32

@@ -40,9 +40,7 @@ class Testbed {
 
 const char* mock_devices_missing() {
 #ifdef OSCSET_THREAD_SANITIZER
-    // The preload reaches libc past ThreadSanitizer's interceptors, so the order that its
-    // socket gives to the program and the device's thread is invisible: every state they
-    // share would be reported.
+    // The preload calls libc past the sanitizer's interceptors, hiding its socket's order.
     return "ThreadSanitizer cannot see the order that umockdev's preload keeps";
 #else
     // umockdev_in_mock_environment() would cache a "no" given before the testbed exists.

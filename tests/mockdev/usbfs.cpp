@@ -39,9 +39,8 @@ constexpr std::uint8_t ENDPOINT_IN = 0x80;
 constexpr int USB_MAJOR = 189;
 constexpr int PIPE_ONE_PAGE = 4096;
 
-// Addresses as a hub hands them out: in turn, wrapping after 127 (1 is the root hub's), so
-// that a number comes back only long after its device is gone: libusb knows a device by bus
-// and number. A process that plugs more than 126 times meets the wrap, as a kernel's does.
+// Addresses in turn, wrapping after 127 as a kernel's do (1 is the root hub's): a number
+// comes back only long after its device is gone, for libusb knows a device by its number.
 constexpr int FIRST_DEVICE_NUMBER = 2;
 constexpr int LAST_DEVICE_NUMBER = 127;
 int next_device_number = FIRST_DEVICE_NUMBER;
