@@ -124,12 +124,12 @@ TEST_F(BridgePackets, TenThousandBytesAt0x1000) {
 
 // Read packets: at most 8,190 fillers, and none past the address window.
 TEST_F(BridgePackets, ReadsStopAtTheAddressWindowAndThePacketLimit) {
-    struct c {
+    struct Case {
         std::uint32_t address, length;
         std::vector<std::pair<std::uint32_t, std::size_t>> packets;  // address, fillers
     };
-    for (const c& x :
-         {c{0xFFF8, 16, {{0xFFF8, 8}, {0x10000, 8}}}, c{0, 8191, {{0, 8190}, {8190, 1}}}}) {
+    for (const Case& x :
+         {Case{0xFFF8, 16, {{0xFFF8, 8}, {0x10000, 8}}}, Case{0, 8191, {{0, 8190}, {8190, 1}}}}) {
         cable.clear();
         bytes buffer(x.length);
         EXPECT_EQ(bridge_read(x.address, buffer.data(), x.length), STATUS_OK);
@@ -148,12 +148,12 @@ TEST_F(BridgePackets, ReadsStopAtTheAddressWindowAndThePacketLimit) {
 }
 
 TEST_F(BridgePackets, AboveTheFirstWindowSegmentsEndAt64KiBBoundaries) {
-    struct c {
+    struct Case {
         std::uint32_t address, length;
         std::vector<std::uint32_t> firsts;
     };
-    for (const c& x : {c{0x10000, 3, {0x10000}}, c{0x1FFFE, 4, {0x1FFFE, 0x20000}},
-                       c{0x7FFFFFFF, 2, {0x7FFFFFFF, 0x80000000}}}) {
+    for (const Case& x : {Case{0x10000, 3, {0x10000}}, Case{0x1FFFE, 4, {0x1FFFE, 0x20000}},
+                          Case{0x7FFFFFFF, 2, {0x7FFFFFFF, 0x80000000}}}) {
         cable.clear();
         bytes data(x.length, 1);
         bridge_write(x.address, data.data(), x.length);

@@ -8,15 +8,15 @@
 namespace oscset::frontend {
 namespace {
 
-struct record_row {
+struct RecordRow {
     std::int32_t div_a, div_b, post_div, doubler;
     clock_params record;
 };
 
-class ClockParams : public ::testing::TestWithParam<record_row> {};
+class ClockParams : public ::testing::TestWithParam<RecordRow> {};
 
 TEST_P(ClockParams, PackTheRecordLittleEndian) {
-    const record_row& r = GetParam();
+    const RecordRow& r = GetParam();
     divider_plan plan;
     plan.div_a = r.div_a;
     plan.div_b = r.div_b;
@@ -28,12 +28,12 @@ TEST_P(ClockParams, PackTheRecordLittleEndian) {
 INSTANTIATE_TEST_SUITE_P(
     Requests, ClockParams,
     ::testing::Values(
-        record_row{24, 40, 4, 0, {0x17, 0x00, 0x27, 0x00, 0x01, 0x00, 0x00, 0x01}},
-        record_row{24, 30, 30000000, 0, {0x17, 0x00, 0x1D, 0x00, 0xBF, 0xE1, 0xE4, 0x01}},
-        record_row{40, 41, 2, 0, {0x27, 0x00, 0x28, 0x00, 0x00, 0x00, 0x00, 0x01}},
-        record_row{667, 834, 2858, 0, {0x9A, 0x02, 0x41, 0x03, 0x94, 0x05, 0x00, 0x01}},
-        record_row{24, 66, 0, 0, {0x17, 0x00, 0x41, 0x00, 0xFF, 0xFF, 0xFF, 0x00}},
-        record_row{24, 90, 0, 1, {0x17, 0x00, 0x59, 0x00, 0xFF, 0xFF, 0xFF, 0x02}}));
+        RecordRow{24, 40, 4, 0, {0x17, 0x00, 0x27, 0x00, 0x01, 0x00, 0x00, 0x01}},
+        RecordRow{24, 30, 30000000, 0, {0x17, 0x00, 0x1D, 0x00, 0xBF, 0xE1, 0xE4, 0x01}},
+        RecordRow{40, 41, 2, 0, {0x27, 0x00, 0x28, 0x00, 0x00, 0x00, 0x00, 0x01}},
+        RecordRow{667, 834, 2858, 0, {0x9A, 0x02, 0x41, 0x03, 0x94, 0x05, 0x00, 0x01}},
+        RecordRow{24, 66, 0, 0, {0x17, 0x00, 0x41, 0x00, 0xFF, 0xFF, 0xFF, 0x00}},
+        RecordRow{24, 90, 0, 1, {0x17, 0x00, 0x59, 0x00, 0xFF, 0xFF, 0xFF, 0x02}}));
 
 // A bus whose status byte shows lock from a chosen read on (0: never).
 class ScriptedBus final : public BusAccess {
@@ -52,11 +52,11 @@ class ScriptedBus final : public BusAccess {
         return STATUS_NO_CABLE;  // never looked at
     }
 
-    struct write_t {
+    struct WriteRow {
         std::uint32_t address;
         std::vector<std::uint8_t> bytes;
     };
-    std::vector<write_t> writes;
+    std::vector<WriteRow> writes;
     int reads = 0;
 
   private:

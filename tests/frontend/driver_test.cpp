@@ -40,12 +40,12 @@ class FakeBoard final : public ClockBoard {
     }
 };
 
-struct run_result {
+struct RunResult {
     int exit_code;
     std::string output;
 };
 
-run_result run(FakeBoard& board, std::vector<const char*> args, std::string_view input = "") {
+RunResult run(FakeBoard& board, std::vector<const char*> args, std::string_view input = "") {
     args.insert(args.begin(), "oscset");
     testing::InputFile in(input);
     platform::ConsoleCapture console;
@@ -69,7 +69,7 @@ using calls_t = std::vector<std::string>;
 
 TEST(Driver, ArgumentModeProgramsOnceWithoutAPrompt) {
     FakeBoard board;
-    const run_result r = run(board, {"66M"});
+    const RunResult r = run(board, {"66M"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, RESULT_66M);
     EXPECT_EQ(board.calls, (calls_t{"open", "configure", "program", "close"}));
@@ -79,7 +79,7 @@ TEST(Driver, ArgumentModeProgramsOnceWithoutAPrompt) {
 
 TEST(Driver, ConversationModeRepeatsUntilAnEmptyLine) {
     FakeBoard board;
-    const run_result r = run(board, {}, "10M\n12.3M\n\n");
+    const RunResult r = run(board, {}, "10M\n12.3M\n\n");
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, PROMPT + RESULT_10M + PROMPT + RESULT_12_3M + PROMPT);
     EXPECT_EQ(board.calls, (calls_t{"open", "configure", "program", "program", "close"}));
@@ -87,7 +87,7 @@ TEST(Driver, ConversationModeRepeatsUntilAnEmptyLine) {
 
 TEST(Driver, TwoArgumentsMeanConversationMode) {
     FakeBoard board;
-    const run_result r = run(board, {"66M", "12M"}, "\n");
+    const RunResult r = run(board, {"66M", "12M"}, "\n");
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, PROMPT);
     EXPECT_EQ(board.calls, (calls_t{"open", "configure", "close"}));
@@ -95,7 +95,7 @@ TEST(Driver, TwoArgumentsMeanConversationMode) {
 
 TEST(Driver, AnEmptyArgumentEndsRightAfterConfiguration) {
     FakeBoard board;
-    const run_result r = run(board, {""});
+    const RunResult r = run(board, {""});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, "");
     EXPECT_EQ(board.calls, (calls_t{"open", "configure", "close"}));
@@ -103,7 +103,7 @@ TEST(Driver, AnEmptyArgumentEndsRightAfterConfiguration) {
 
 TEST(Driver, EndOfInputAtThePromptEndsAsAnEmptyLineDoes) {
     FakeBoard board;
-    const run_result r = run(board, {}, "66M\n");
+    const RunResult r = run(board, {}, "66M\n");
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, PROMPT + RESULT_66M + PROMPT);
     EXPECT_EQ(board.calls, (calls_t{"open", "configure", "program", "close"}));
@@ -111,23 +111,23 @@ TEST(Driver, EndOfInputAtThePromptEndsAsAnEmptyLineDoes) {
 
 TEST(Driver, ALastLineWithoutNewlineOrWithCarriageReturnIsStillALine) {
     FakeBoard board;
-    const run_result r = run(board, {}, "10M\r\n66M");
+    const RunResult r = run(board, {}, "10M\r\n66M");
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.output, PROMPT + RESULT_10M + PROMPT + RESULT_66M + PROMPT);
 }
 
-struct bad_input {
+struct BadInputRow {
     std::vector<const char*> args;
     const char* input;
     const char* message;
 };
 
-class BadInput : public ::testing::TestWithParam<bad_input> {};
+class BadInput : public ::testing::TestWithParam<BadInputRow> {};
 
 TEST_P(BadInput, PrintsTheMessageClosesShowsUsageAndFails) {
     FakeBoard board;
-    const bad_input& b = GetParam();
-    const run_result r = run(board, b.args, b.input);
+    const BadInputRow& b = GetParam();
+    const RunResult r = run(board, b.args, b.input);
     EXPECT_EQ(r.exit_code, -1);
     const std::string prompt = b.args.empty() ? PROMPT : "";
     EXPECT_EQ(r.output, prompt + b.message + USAGE);
@@ -136,24 +136,24 @@ TEST_P(BadInput, PrintsTheMessageClosesShowsUsageAndFails) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Driver, BadInput,
-                         ::testing::Values(bad_input{{"200M"}, "", "input range error.\n"},
-                                           bad_input{{}, "200M\n66M\n", "input range error.\n"},
-                                           bad_input{{"abc"}, "", "input format error.\n"},
-                                           bad_input{{}, "K\n", "input format error.\n"},
-                                           bad_input{{"nan"}, "", "input range error.\n"}));
+                         ::testing::Values(BadInputRow{{"200M"}, "", "input range error.\n"},
+                                           BadInputRow{{}, "200M\n66M\n", "input range error.\n"},
+                                           BadInputRow{{"abc"}, "", "input format error.\n"},
+                                           BadInputRow{{}, "K\n", "input format error.\n"},
+                                           BadInputRow{{"nan"}, "", "input range error.\n"}));
 
 TEST(Driver, ALineLongerThanTheBufferIsRefusedWhole) {
     FakeBoard board;
     // 255 characters fit; a digit more would change the number, so the line is refused.
     const std::string fits = "1" + std::string(253, '0') + "M";
     ASSERT_EQ(fits.size(), 255u);
-    const run_result ok = run(board, {}, fits + "\n\n");
+    const RunResult ok = run(board, {}, fits + "\n\n");
     EXPECT_EQ(ok.exit_code, -1) << "10^259 Hz is out of range, but it was read";
     EXPECT_EQ(ok.output, PROMPT + "input range error.\n" + USAGE);
 
     FakeBoard long_board;
     const std::string too_long = "0." + std::string(300, '0') + "66M\n12M\n";
-    const run_result r = run(long_board, {}, too_long);
+    const RunResult r = run(long_board, {}, too_long);
     EXPECT_EQ(r.exit_code, -1);
     EXPECT_EQ(r.output, PROMPT + "input format error.\n" + USAGE);
     EXPECT_EQ(long_board.calls, (calls_t{"open", "configure", "close"}));
@@ -171,7 +171,7 @@ TEST(Driver, TheLineEndDoesNotCountAgainstTheBuffer) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input.size());
         FakeBoard board;
-        const run_result r = run(board, {}, c.input);
+        const RunResult r = run(board, {}, c.input);
         EXPECT_EQ(r.output,
                   c.read ? PROMPT + RESULT_66M + PROMPT : PROMPT + "input format error.\n" + USAGE);
         EXPECT_EQ(r.exit_code, c.read ? 0 : -1);
@@ -181,7 +181,7 @@ TEST(Driver, TheLineEndDoesNotCountAgainstTheBuffer) {
 TEST(Driver, NoCableMeansNothingElseIsTried) {
     FakeBoard board;
     board.open_result = STATUS_NO_CABLE;
-    const run_result r = run(board, {"66M"});
+    const RunResult r = run(board, {"66M"});
     EXPECT_EQ(r.exit_code, -1);
     EXPECT_EQ(r.output, "Can't found ALDER-FPGA\n");
     EXPECT_EQ(board.calls, (calls_t{"open"}));
@@ -190,7 +190,7 @@ TEST(Driver, NoCableMeansNothingElseIsTried) {
 TEST(Driver, AFailedConfigurationClosesTheBoard) {
     FakeBoard board;
     board.configure_result = STATUS_NO_FPGA;
-    const run_result r = run(board, {"66M"});
+    const RunResult r = run(board, {"66M"});
     EXPECT_EQ(r.exit_code, -1);
     EXPECT_EQ(r.output, "Can't Config ALDER-FPGA\n");
     EXPECT_EQ(board.calls, (calls_t{"open", "configure", "close"}));
@@ -199,7 +199,7 @@ TEST(Driver, AFailedConfigurationClosesTheBoard) {
 TEST(Driver, NoLockEndsEvenConversationMode) {
     FakeBoard board;
     board.locks = false;
-    const run_result r = run(board, {}, "66M\n10M\n");
+    const RunResult r = run(board, {}, "66M\n10M\n");
     EXPECT_EQ(r.exit_code, -1);
     EXPECT_EQ(r.output, PROMPT + RESULT_66M + "Can't lock error!!!\n");
     EXPECT_EQ(board.calls, (calls_t{"open", "configure", "program", "close"}));

@@ -24,51 +24,51 @@ std::string run(std::string text) {
     return console.text();
 }
 
-struct row {
+struct Row {
     const char* input;
     const char* result_line;
     const char* error_line;
 };
 
-class FrequencyTable : public ::testing::TestWithParam<row> {};
+class FrequencyTable : public ::testing::TestWithParam<Row> {};
 
 TEST_P(FrequencyTable, PrintsExactlyTheResultAndErrorLines) {
-    const row& r = GetParam();
+    const Row& r = GetParam();
     EXPECT_EQ(run(r.input), std::string(r.result_line) + "\n" + r.error_line + "\n\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, FrequencyTable,
     ::testing::Values(
-        row{"10M", "40.000000000MHz/4=10.000000000MHz div_a=24 div_b=40", "Error 0.00000%"},
-        row{"1", "30.000000000MHz/30000000=0.000001000MHz div_a=24 div_b=30", "Error 0.00000%"},
-        row{"12.3M", "24.600000000MHz/2=12.300000000MHz div_a=40 div_b=41", "Error 0.00000%"},
-        row{"7.3728M", "29.491200000MHz/4=7.372800000MHz div_a=625 div_b=768", "Error 0.00000%"},
-        row{"14.31818M", "28.636363636MHz/2=14.318181818MHz div_a=88 div_b=105", "Error -0.00001%"},
-        row{"10.5K", "30.008995502MHz/2858=0.010499998MHz div_a=667 div_b=834", "Error 0.00001%"},
-        row{"66M", "66.000000000MHz div_a=24 div_b=66", "Error 0.00000%"},
-        row{"90M", "90.000000000MHz div_a=24 div_b=90", "Error 0.00000%"},
-        row{"33.333M", "33.333333333MHz div_a=36 div_b=50", "Error -0.00100%"},
-        row{"77.77M", "77.770034843MHz div_a=287 div_b=930", "Error -0.00004%"},
-        row{"100M", "50.000000000MHz*2=100.000000000MHz div_a=24 div_b=50", "Error 0.00000%"},
-        row{"180M", "90.000000000MHz*2=180.000000000MHz div_a=24 div_b=90", "Error 0.00000%"},
-        row{"29.999999M", "60.000000000MHz/2=30.000000000MHz div_a=38 div_b=95", "Error -0.00000%"},
+        Row{"10M", "40.000000000MHz/4=10.000000000MHz div_a=24 div_b=40", "Error 0.00000%"},
+        Row{"1", "30.000000000MHz/30000000=0.000001000MHz div_a=24 div_b=30", "Error 0.00000%"},
+        Row{"12.3M", "24.600000000MHz/2=12.300000000MHz div_a=40 div_b=41", "Error 0.00000%"},
+        Row{"7.3728M", "29.491200000MHz/4=7.372800000MHz div_a=625 div_b=768", "Error 0.00000%"},
+        Row{"14.31818M", "28.636363636MHz/2=14.318181818MHz div_a=88 div_b=105", "Error -0.00001%"},
+        Row{"10.5K", "30.008995502MHz/2858=0.010499998MHz div_a=667 div_b=834", "Error 0.00001%"},
+        Row{"66M", "66.000000000MHz div_a=24 div_b=66", "Error 0.00000%"},
+        Row{"90M", "90.000000000MHz div_a=24 div_b=90", "Error 0.00000%"},
+        Row{"33.333M", "33.333333333MHz div_a=36 div_b=50", "Error -0.00100%"},
+        Row{"77.77M", "77.770034843MHz div_a=287 div_b=930", "Error -0.00004%"},
+        Row{"100M", "50.000000000MHz*2=100.000000000MHz div_a=24 div_b=50", "Error 0.00000%"},
+        Row{"180M", "90.000000000MHz*2=180.000000000MHz div_a=24 div_b=90", "Error 0.00000%"},
+        Row{"29.999999M", "60.000000000MHz/2=30.000000000MHz div_a=38 div_b=95", "Error -0.00000%"},
         // Only the last character is a suffix: this is 10.5 Hz.
-        row{"10.5KHz", "30.000000000MHz/2857142=0.000010500MHz div_a=44 div_b=55",
+        Row{"10.5KHz", "30.000000000MHz/2857142=0.000010500MHz div_a=44 div_b=55",
             "Error -0.00003%"},
-        row{"1e3K", "30.000000000MHz/30=1.000000000MHz div_a=24 div_b=30", "Error 0.00000%"},
-        row{"12,5M", "24.000000000MHz/2=12.000000000MHz div_a=24 div_b=24", "Error 0.00000%"},
-        row{"1.0", "30.000000000MHz/30000000=0.000001000MHz div_a=24 div_b=30", "Error 0.00000%"},
-        row{"  66m", "66.000000000MHz div_a=24 div_b=66", "Error 0.00000%"},
-        row{"10000k", "40.000000000MHz/4=10.000000000MHz div_a=24 div_b=40", "Error 0.00000%"},
-        row{"0x1p3M", "32.000000000MHz/4=8.000000000MHz div_a=24 div_b=32", "Error 0.00000%"}));
+        Row{"1e3K", "30.000000000MHz/30=1.000000000MHz div_a=24 div_b=30", "Error 0.00000%"},
+        Row{"12,5M", "24.000000000MHz/2=12.000000000MHz div_a=24 div_b=24", "Error 0.00000%"},
+        Row{"1.0", "30.000000000MHz/30000000=0.000001000MHz div_a=24 div_b=30", "Error 0.00000%"},
+        Row{"  66m", "66.000000000MHz div_a=24 div_b=66", "Error 0.00000%"},
+        Row{"10000k", "40.000000000MHz/4=10.000000000MHz div_a=24 div_b=40", "Error 0.00000%"},
+        Row{"0x1p3M", "32.000000000MHz/4=8.000000000MHz div_a=24 div_b=32", "Error 0.00000%"}));
 
-struct refusal {
+struct Refusal {
     const char* input;
     const char* message;
 };
 
-class Refusals : public ::testing::TestWithParam<refusal> {};
+class Refusals : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(Refusals, PrintOnlyTheirMessage) {
     EXPECT_EQ(run(GetParam().input), GetParam().message);
@@ -79,15 +79,15 @@ constexpr const char* RANGE = "input range error.\n";
 
 INSTANTIATE_TEST_SUITE_P(
     BadInput, Refusals,
-    ::testing::Values(refusal{"0.9999", RANGE}, refusal{"180.0000001M", RANGE},
-                      refusal{"200M", RANGE}, refusal{"0", RANGE}, refusal{"-5M", RANGE},
-                      refusal{"nan", RANGE}, refusal{"NaN(0x1)", RANGE}, refusal{"inf", RANGE},
-                      refusal{"-Infinity", RANGE}, refusal{"1e400", RANGE},
-                      refusal{"1e-400", RANGE}, refusal{"abc", FORMAT}, refusal{"K", FORMAT},
-                      refusal{"m", FORMAT}, refusal{" ", FORMAT}, refusal{"1e", FORMAT},
-                      refusal{"1e+M", FORMAT}, refusal{"0x", FORMAT}, refusal{".", FORMAT},
-                      refusal{"-", FORMAT}, refusal{"infin", FORMAT}, refusal{"nan(", FORMAT},
-                      refusal{"\x01\xff", FORMAT}));
+    ::testing::Values(Refusal{"0.9999", RANGE}, Refusal{"180.0000001M", RANGE},
+                      Refusal{"200M", RANGE}, Refusal{"0", RANGE}, Refusal{"-5M", RANGE},
+                      Refusal{"nan", RANGE}, Refusal{"NaN(0x1)", RANGE}, Refusal{"inf", RANGE},
+                      Refusal{"-Infinity", RANGE}, Refusal{"1e400", RANGE},
+                      Refusal{"1e-400", RANGE}, Refusal{"abc", FORMAT}, Refusal{"K", FORMAT},
+                      Refusal{"m", FORMAT}, Refusal{" ", FORMAT}, Refusal{"1e", FORMAT},
+                      Refusal{"1e+M", FORMAT}, Refusal{"0x", FORMAT}, Refusal{".", FORMAT},
+                      Refusal{"-", FORMAT}, Refusal{"infin", FORMAT}, Refusal{"nan(", FORMAT},
+                      Refusal{"\x01\xff", FORMAT}));
 
 TEST(ParseFrequency, RemovesTheSuffixInPlace) {
     platform::ConsoleCapture console;
@@ -125,19 +125,19 @@ TEST(SearchDividers, StopsAtTheFirstExactMatch) {
 
 TEST(SearchDividers, ChoosesPostDividerOrDoubler) {
     platform::ConsoleCapture console;
-    struct case_t {
+    struct Case {
         double hz;
         std::int32_t post_div;
         std::int32_t doubler;
         double synth_hz;
     };
-    const case_t cases[] = {
+    const Case cases[] = {
         {10e6, 4, 0, 40e6},         {12e6, 2, 0, 24e6},
         {1.0, 30'000'000, 0, 30e6}, {30e6, 0, 0, 30e6},
         {90e6, 0, 0, 90e6},         {90.000001e6, 0, 1, 45.0000005e6},
         {180e6, 0, 1, 90e6},        {29.999999e6, 2, 0, 59.999998e6},
     };
-    for (const case_t& c : cases) {
+    for (const Case& c : cases) {
         divider_plan plan;
         ASSERT_TRUE(search_dividers(c.hz, plan)) << c.hz;
         EXPECT_EQ(plan.post_div, c.post_div) << c.hz;

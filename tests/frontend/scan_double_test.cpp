@@ -11,16 +11,16 @@
 namespace oscset::frontend {
 namespace {
 
-struct scan_case {
+struct ScanCase {
     const char* text;
     int stored;
     double value;
 };
 
-class ScanDouble : public ::testing::TestWithParam<scan_case> {};
+class ScanDouble : public ::testing::TestWithParam<ScanCase> {};
 
 TEST_P(ScanDouble, StoresWhatTheStandardConversionStores) {
-    const scan_case& c = GetParam();
+    const ScanCase& c = GetParam();
     double value = -12345.0;
     EXPECT_EQ(scan_double(c.text, &value), c.stored) << c.text;
     if (c.stored == 1) {
@@ -39,23 +39,22 @@ const double inf = INFINITY;
 INSTANTIATE_TEST_SUITE_P(
     Grammar, ScanDouble,
     ::testing::Values(
-        scan_case{"12.5", 1, 12.5}, scan_case{"  \t\n\v\f\r7", 1, 7.0}, scan_case{"+3", 1, 3.0},
-        scan_case{"-0.25", 1, -0.25}, scan_case{".5", 1, 0.5}, scan_case{"5.", 1, 5.0},
-        scan_case{"1e3", 1, 1000.0}, scan_case{"1E-2x", 1, 0.01}, scan_case{"1e+2", 1, 100.0},
-        scan_case{"12,5", 1, 12.0}, scan_case{"0x1p3", 1, 8.0}, scan_case{"0X.8", 1, 0.5},
-        scan_case{"0x1.8P+1", 1, 3.0}, scan_case{"00x1", 1, 0.0}, scan_case{"inf", 1, inf},
-        scan_case{"INFINITY", 1, inf}, scan_case{"-infx", 1, -inf}, scan_case{"nan", 1, NAN},
-        scan_case{"nan(12_ab)", 1, NAN}, scan_case{"1e400", 1, inf}, scan_case{"-1e400", 1, -inf},
-        scan_case{"1e-400", 1, 0.0}, scan_case{"0.1", 1, 0.1},
-        scan_case{"180000000.0000001", 1, 180000000.0000001},
+        ScanCase{"12.5", 1, 12.5}, ScanCase{"  \t\n\v\f\r7", 1, 7.0}, ScanCase{"+3", 1, 3.0},
+        ScanCase{"-0.25", 1, -0.25}, ScanCase{".5", 1, 0.5}, ScanCase{"5.", 1, 5.0},
+        ScanCase{"1e3", 1, 1000.0}, ScanCase{"1E-2x", 1, 0.01}, ScanCase{"1e+2", 1, 100.0},
+        ScanCase{"12,5", 1, 12.0}, ScanCase{"0x1p3", 1, 8.0}, ScanCase{"0X.8", 1, 0.5},
+        ScanCase{"0x1.8P+1", 1, 3.0}, ScanCase{"00x1", 1, 0.0}, ScanCase{"inf", 1, inf},
+        ScanCase{"INFINITY", 1, inf}, ScanCase{"-infx", 1, -inf}, ScanCase{"nan", 1, NAN},
+        ScanCase{"nan(12_ab)", 1, NAN}, ScanCase{"1e400", 1, inf}, ScanCase{"-1e400", 1, -inf},
+        ScanCase{"1e-400", 1, 0.0}, ScanCase{"0.1", 1, 0.1},
+        ScanCase{"180000000.0000001", 1, 180000000.0000001},
         // A prefix that could still become a number but is none stores nothing.
-        scan_case{"1e", 0, 0}, scan_case{"1e+", 0, 0}, scan_case{"100ergs", 0, 0},
-        scan_case{"0x", 0, 0}, scan_case{"0xg", 0, 0}, scan_case{"0x.p1", 0, 0},
-        scan_case{".", 0, 0}, scan_case{"+.", 0, 0}, scan_case{"-", 0, 0}, scan_case{"in", 0, 0},
-        scan_case{"infin", 0, 0}, scan_case{"na", 0, 0}, scan_case{"nan(1", 0, 0},
-        scan_case{"abc", 0, 0}, scan_case{"K", 0, 0},
+        ScanCase{"1e", 0, 0}, ScanCase{"1e+", 0, 0}, ScanCase{"100ergs", 0, 0},
+        ScanCase{"0x", 0, 0}, ScanCase{"0xg", 0, 0}, ScanCase{"0x.p1", 0, 0}, ScanCase{".", 0, 0},
+        ScanCase{"+.", 0, 0}, ScanCase{"-", 0, 0}, ScanCase{"in", 0, 0}, ScanCase{"infin", 0, 0},
+        ScanCase{"na", 0, 0}, ScanCase{"nan(1", 0, 0}, ScanCase{"abc", 0, 0}, ScanCase{"K", 0, 0},
         // Nothing but white space: end of input.
-        scan_case{"", -1, 0}, scan_case{"   ", -1, 0}));
+        ScanCase{"", -1, 0}, ScanCase{"   ", -1, 0}));
 
 TEST(ScanDoubleLong, ConvertsLongDigitStringsCorrectlyRounded) {
     std::string digits(5000, '0');

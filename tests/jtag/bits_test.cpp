@@ -24,12 +24,13 @@ TEST(Bits, ReverseBits8MirrorsEveryByte) {
 
 TEST(Bits, BitsExtractCountsStringBitsFromBit7OfByte0) {
     const std::array<std::uint8_t, 5> s{0x80, 0x01, 0xF0, 0x0F, 0xA5};
-    struct c {
+    struct Case {
         std::uint32_t offset, count, value;
     };
-    for (const c& x :
-         {c{0, 1, 1}, c{1, 7, 0}, c{7, 2, 0b00}, c{15, 1, 1}, c{15, 5, 0b11111}, c{16, 8, 0x0F},
-          c{24, 8, 0xF0}, c{0, 32, 0xF00F8001u /* mirrored */}, c{32, 8, 0xA5}, c{33, 3, 0b010}}) {
+    for (const Case& x :
+         {Case{0, 1, 1}, Case{1, 7, 0}, Case{7, 2, 0b00}, Case{15, 1, 1}, Case{15, 5, 0b11111},
+          Case{16, 8, 0x0F}, Case{24, 8, 0xF0}, Case{0, 32, 0xF00F8001u /* mirrored */},
+          Case{32, 8, 0xA5}, Case{33, 3, 0b010}}) {
         std::uint32_t expected = x.value;
         if (x.offset == 0 && x.count == 32) {
             expected = 0;
@@ -56,12 +57,12 @@ TEST(Bits, BytesToWordMakesBitKTheKthBitRead) {
 }
 
 TEST(Bits, DropLeadingBits) {
-    struct c {
+    struct Case {
         std::uint32_t k;
         std::array<std::uint8_t, 2> expected;
     };
-    for (const c& x : {c{0, {0x12, 0x34}}, c{4, {0x23, 0x45}}, c{8, {0x34, 0x56}},
-                       c{1, {0x24, 0x68}}, c{12, {0x45, 0x6F}}}) {
+    for (const Case& x : {Case{0, {0x12, 0x34}}, Case{4, {0x23, 0x45}}, Case{8, {0x34, 0x56}},
+                          Case{1, {0x24, 0x68}}, Case{12, {0x45, 0x6F}}}) {
         std::array<std::uint8_t, 4> b{0x12, 0x34, 0x56, 0xF0};  // 0xF0 is past the data
         drop_leading_bits(b.data(), 2, x.k);
         EXPECT_EQ(b[0], x.expected[0]) << x.k;

@@ -13,7 +13,7 @@ namespace oscset::jtag {
 namespace {
 
 // Bit strings as the scan leaves them: captured bits and IDCODEs in the order read.
-struct bits {
+struct Bits {
     std::array<std::uint8_t, 32> bytes{};
     std::int32_t count = 0;
     void push(std::uint32_t value, std::int32_t width) {
@@ -26,15 +26,15 @@ struct bits {
     }
 };
 
-struct device {
+struct Device {
     std::uint32_t idcode;
     std::uint32_t capture;
     std::int32_t ir_length;
 };
 
-std::vector<std::string> decode(const std::vector<device>& chain, std::int32_t* filled = nullptr) {
-    bits capture, ids;
-    for (const device& d : chain) {
+std::vector<std::string> decode(const std::vector<Device>& chain, std::int32_t* filled = nullptr) {
+    Bits capture, ids;
+    for (const Device& d : chain) {
         capture.push(d.capture, d.ir_length);
         ids.push(d.idcode, 32);
     }
@@ -124,7 +124,7 @@ TEST(ChainDecode, RefusesUnknownPartsAndBadCaptures) {
 
 TEST(ChainDecode, ARowMayNotReachPastTheCapturedBits) {
     // Measured 8 instruction bits, but the table gives the PROM 16: no fit.
-    bits capture, ids;
+    Bits capture, ids;
     capture.push(0x01, 8);
     ids.push(0x05057093, 32);
     std::array<ChainRecord, MAX_CHAIN_DEVICES> records{};
@@ -133,13 +133,13 @@ TEST(ChainDecode, ARowMayNotReachPastTheCapturedBits) {
 }
 
 TEST(Spartan2Name, IgnoresTheVersion) {
-    struct c {
+    struct Case {
         std::uint32_t idcode;
         const char* name;
     };
-    for (const c& x :
-         {c{0x00608093, "XC2S15"}, c{0x1060C093, "XC2S30"}, c{0xF0610093, "XC2S50"},
-          c{0x50614093, "XC2S100"}, c{0x00618093, "XC2S150"}, c{0x0061C093, "XC2S200"}}) {
+    for (const Case& x :
+         {Case{0x00608093, "XC2S15"}, Case{0x1060C093, "XC2S30"}, Case{0xF0610093, "XC2S50"},
+          Case{0x50614093, "XC2S100"}, Case{0x00618093, "XC2S150"}, Case{0x0061C093, "XC2S200"}}) {
         EXPECT_STREQ(spartan2_name(x.idcode), x.name);
     }
     EXPECT_EQ(spartan2_name(0x00610099), nullptr);

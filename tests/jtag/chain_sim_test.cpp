@@ -31,17 +31,17 @@ sim::BoardConfig chain_of(std::vector<std::string> parts) {
     return config;
 }
 
-struct found {
+struct Found {
     std::vector<std::string> chain;
     std::vector<std::string> names;  // the matching table rows
     std::int32_t selected;
     chain_position at;
 };
 
-class ChainOnBoard : public ::testing::TestWithParam<found> {};
+class ChainOnBoard : public ::testing::TestWithParam<Found> {};
 
 TEST_P(ChainOnBoard, SelectsTheFirstSpartan2FromTheTdoEnd) {
-    const found& f = GetParam();
+    const Found& f = GetParam();
     OnBoard on(chain_of(f.chain));
     ASSERT_EQ(jtag_ensure_target(), STATUS_OK);
     std::vector<std::string> names;
@@ -61,16 +61,16 @@ TEST_P(ChainOnBoard, SelectsTheFirstSpartan2FromTheTdoEnd) {
 INSTANTIATE_TEST_SUITE_P(
     Chains, ChainOnBoard,
     ::testing::Values(
-        found{{"2s100"}, {"v100"}, 0, {0, 0, 0, 0}}, found{{"2s50"}, {"2s50"}, 0, {0, 0, 0, 0}},
-        found{{"2s15"}, {"2s15"}, 0, {0, 0, 0, 0}}, found{{"2s200"}, {"v200"}, 0, {0, 0, 0, 0}},
-        found{{"xcf01s", "xcf01s", "2s100"}, {"xcf01s", "xcf01s", "v100"}, 2, {2, 0, 16, 0}},
-        found{{"xcf08p", "2s150", "18v256", "xcf04s"},
+        Found{{"2s100"}, {"v100"}, 0, {0, 0, 0, 0}}, Found{{"2s50"}, {"2s50"}, 0, {0, 0, 0, 0}},
+        Found{{"2s15"}, {"2s15"}, 0, {0, 0, 0, 0}}, Found{{"2s200"}, {"v200"}, 0, {0, 0, 0, 0}},
+        Found{{"xcf01s", "xcf01s", "2s100"}, {"xcf01s", "xcf01s", "v100"}, 2, {2, 0, 16, 0}},
+        Found{{"xcf08p", "2s150", "18v256", "xcf04s"},
               {"xcf08p", "v150", "18v256", "xcf04s"},
               1,
               {1, 2, 16, 16}},
-        found{{"2s30", "2s100"}, {"2s30", "v100"}, 0, {0, 1, 0, 5}},
-        found{{"18v01", "2s100", "2s50"}, {"18v01", "v100", "2s50"}, 1, {1, 1, 8, 5}},
-        found{{"3s200", "2s100"}, {"3s200", "v100"}, 1, {1, 0, 6, 0}}));
+        Found{{"2s30", "2s100"}, {"2s30", "v100"}, 0, {0, 1, 0, 5}},
+        Found{{"18v01", "2s100", "2s50"}, {"18v01", "v100", "2s50"}, 1, {1, 1, 8, 5}},
+        Found{{"3s200", "2s100"}, {"3s200", "v100"}, 1, {1, 0, 6, 0}}));
 
 TEST(ChainOnBoard, ASecondCallOnlyRecomputesThePosition) {
     OnBoard on(chain_of({"xcf01s", "2s100"}));
@@ -94,7 +94,7 @@ TEST(ChainOnBoard, ReadsEveryIdcodeWithItsVersion) {
     EXPECT_EQ(id, 0x50614093u);
 }
 
-struct refused {
+struct Refused {
     const char* what;
     sim::BoardConfig config;
     status_t status;
@@ -105,7 +105,7 @@ sim::BoardConfig with(sim::BoardConfig config, void (*change)(sim::BoardConfig&)
     return config;
 }
 
-class ChainRefused : public ::testing::TestWithParam<refused> {};
+class ChainRefused : public ::testing::TestWithParam<Refused> {};
 
 TEST_P(ChainRefused, ReportsTheChainAsUnusable) {
     OnBoard on(GetParam().config);
@@ -117,31 +117,31 @@ TEST_P(ChainRefused, ReportsTheChainAsUnusable) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, ChainRefused,
     ::testing::Values(
-        refused{"no Spartan-II", chain_of({"xcf01s", "18v256"}), STATUS_NO_FPGA},
-        refused{"TDO stuck high",
+        Refused{"no Spartan-II", chain_of({"xcf01s", "18v256"}), STATUS_NO_FPGA},
+        Refused{"TDO stuck high",
                 with(chain_of({"2s100"}),
                      [](sim::BoardConfig& c) { c.tdo_fault = sim::TdoFault::STUCK_HIGH; }),
                 STATUS_NO_FPGA},
-        refused{"TDO stuck low",
+        Refused{"TDO stuck low",
                 with(chain_of({"2s100"}),
                      [](sim::BoardConfig& c) { c.tdo_fault = sim::TdoFault::STUCK_LOW; }),
                 STATUS_NO_FPGA},
-        refused{"nine devices",
+        Refused{"nine devices",
                 chain_of({"xcf01s", "xcf01s", "xcf01s", "xcf01s", "2s100", "xcf01s", "xcf01s",
                           "xcf01s", "xcf01s"}),
                 STATUS_NO_FPGA},
-        refused{"more than 64 instruction bits",
+        Refused{"more than 64 instruction bits",
                 chain_of({"xcf08p", "xcf08p", "xcf08p", "xcf08p", "2s100"}), STATUS_NO_FPGA},
-        refused{"64 instruction bits behind the FPGA",
+        Refused{"64 instruction bits behind the FPGA",
                 chain_of({"2s100", "xcf08p", "xcf08p", "xcf08p", "xcf08p"}), STATUS_NO_FPGA},
-        refused{"captures 1, 1",
+        Refused{"captures 1, 1",
                 with(chain_of({"xcf01s", "2s100"}),
                      [](sim::BoardConfig& c) { c.capture_11_device = 0; }),
                 STATUS_NO_FPGA},
-        refused{"IDCODE version changes between scan and confirm",
+        Refused{"IDCODE version changes between scan and confirm",
                 with(chain_of({"2s100"}), [](sim::BoardConfig& c) { c.version_change_device = 0; }),
                 STATUS_NO_FPGA},
-        refused{"no target power",
+        Refused{"no target power",
                 with(chain_of({"2s100"}), [](sim::BoardConfig& c) { c.target_power = false; }),
                 STATUS_NO_TARGET_POWER}));
 

@@ -45,20 +45,21 @@ std::string text(const std::array<char, CONFIG_FIELD_SIZE>& f) {
 }
 
 TEST(ConfigFile, ReadsTheRealFilesHeaders) {
-    struct c {
+    struct Case {
         const char* file;
         const char* part;
         std::uint32_t idcode;
         std::uint32_t length;
     };
-    for (const c& x : {c{"xcv100-debug.bit", "v100bg256", 0x00A14093, 132'412},
-                       c{"xcv50-reference.bit", "v50bg256", 0x00A10093, 69'900},
-                       c{"xcv50e-reference.bit", "v50ecs144", 0x00A10093, 78'756},
-                       c{"xcv50-debug.bit", "v50bg256", 0x00A10093, 98'900},
-                       c{"xc2s200-hostmot2-5i20-svst8_4.bit", "2s200pq208", 0x0061C093, 166'980},
-                       c{"xc2s150-pci-crt.bit", "2s150pq208", 0x00618093, 130'012},
-                       c{"xc2s50-pm3-ult-hf.bit", "2s50tq144", 0x00610093, 69'900},
-                       c{"xc2s30-proxmark-hf.bit", "2s30vq100", 0x0060C093, 42'096}}) {
+    for (const Case& x :
+         {Case{"xcv100-debug.bit", "v100bg256", 0x00A14093, 132'412},
+          Case{"xcv50-reference.bit", "v50bg256", 0x00A10093, 69'900},
+          Case{"xcv50e-reference.bit", "v50ecs144", 0x00A10093, 78'756},
+          Case{"xcv50-debug.bit", "v50bg256", 0x00A10093, 98'900},
+          Case{"xc2s200-hostmot2-5i20-svst8_4.bit", "2s200pq208", 0x0061C093, 166'980},
+          Case{"xc2s150-pci-crt.bit", "2s150pq208", 0x00618093, 130'012},
+          Case{"xc2s50-pm3-ult-hf.bit", "2s50tq144", 0x00610093, 69'900},
+          Case{"xc2s30-proxmark-hf.bit", "2s30vq100", 0x0060C093, 42'096}}) {
         config_file_ptr f = config_file_open(testing::test_data(x.file).c_str());
         ASSERT_TRUE(f) << x.file;
         EXPECT_EQ(text(f->part_name), x.part);
@@ -93,13 +94,13 @@ TEST(ConfigFile, FieldsInAnyOrderAndTheirTerminators) {
 }
 
 TEST(ConfigFile, PartLookupTakesTheFirstPrefixInTableOrder) {
-    struct c {
+    struct Case {
         const char* part;
         std::uint32_t idcode;
     };
-    for (const c& x :
-         {c{"2s15tq144", 0x00608093}, c{"2s150pq208", 0x00618093}, c{"3s100evq100", 0x01C10093},
-          c{"v100bg256", 0x00A14093}, c{"xcv100", 0}, c{"", 0}, c{"3s1500fg456", 0x01428093}}) {
+    for (const Case& x : {Case{"2s15tq144", 0x00608093}, Case{"2s150pq208", 0x00618093},
+                          Case{"3s100evq100", 0x01C10093}, Case{"v100bg256", 0x00A14093},
+                          Case{"xcv100", 0}, Case{"", 0}, Case{"3s1500fg456", 0x01428093}}) {
         TempFile file(file_of({preamble, field('b', x.part), data_field(0)}));
         config_file_ptr f = config_file_open(file.path());
         ASSERT_TRUE(f) << x.part;
@@ -117,18 +118,18 @@ TEST(ConfigFile, OnlyAPreambleAndADataField) {
 }
 
 TEST(ConfigFile, RefusesBadHeaders) {
-    struct c {
+    struct Case {
         bytes content;
         const char* printed;
     };
     const bytes cut_value = file_of({preamble, {'a', 0x00, 0x10, 'x', 'y'}});
-    for (const c& x :
-         {c{file_of({preamble, {0x66}}), "Unknown header ID 66 found\n"},
-          c{file_of({preamble, {0x00}}), "Unknown header ID 00 found\n"},
-          c{file_of({preamble, field('a', "x"), {0xE5}}), "Unknown header ID e5 found\n"},
-          c{preamble, ""}, c{bytes(preamble.begin(), preamble.begin() + 7), ""}, c{cut_value, ""},
-          c{file_of({preamble, {'a', 0x00}}), ""}, c{file_of({preamble, {'e', 0x00, 0x01}}), ""},
-          c{bytes{}, ""}}) {
+    for (const Case& x :
+         {Case{file_of({preamble, {0x66}}), "Unknown header ID 66 found\n"},
+          Case{file_of({preamble, {0x00}}), "Unknown header ID 00 found\n"},
+          Case{file_of({preamble, field('a', "x"), {0xE5}}), "Unknown header ID e5 found\n"},
+          Case{preamble, ""}, Case{bytes(preamble.begin(), preamble.begin() + 7), ""},
+          Case{cut_value, ""}, Case{file_of({preamble, {'a', 0x00}}), ""},
+          Case{file_of({preamble, {'e', 0x00, 0x01}}), ""}, Case{bytes{}, ""}}) {
         platform::ConsoleCapture console;
         TempFile file(x.content);
         ConfigFileError error = ConfigFileError::NONE;

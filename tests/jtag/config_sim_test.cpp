@@ -69,12 +69,12 @@ bytes embedded_image() {
     return bytes(image.begin(), image.end());
 }
 
-struct chain_case {
+struct ChainCase {
     std::vector<std::string> chain;
     std::size_t fpga;
 };
 
-class ConfigureOnBoard : public ::testing::TestWithParam<chain_case> {};
+class ConfigureOnBoard : public ::testing::TestWithParam<ChainCase> {};
 
 TEST_P(ConfigureOnBoard, TheEmbeddedImageBringsTheFpgaUp) {
     OnBoard on(chain_of(GetParam().chain));
@@ -94,11 +94,11 @@ TEST_P(ConfigureOnBoard, TheEmbeddedImageBringsTheFpgaUp) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Chains, ConfigureOnBoard,
-                         ::testing::Values(chain_case{{"2s100"}, 0},
-                                           chain_case{{"2s100", "xcf01s"}, 0},
-                                           chain_case{{"xcf01s", "2s100"}, 1},
-                                           chain_case{{"xcf08p", "2s100", "18v256", "xcf01s"}, 1},
-                                           chain_case{{"2s100", "2s50"}, 0}));
+                         ::testing::Values(ChainCase{{"2s100"}, 0},
+                                           ChainCase{{"2s100", "xcf01s"}, 0},
+                                           ChainCase{{"xcf01s", "2s100"}, 1},
+                                           ChainCase{{"xcf08p", "2s100", "18v256", "xcf01s"}, 1},
+                                           ChainCase{{"2s100", "2s50"}, 0}));
 
 TEST(ConfigureOnBoard, ARunningFpgaIsShutDownFirst) {
     OnBoard on(chain_of({"2s100"}, true));
@@ -175,14 +175,14 @@ TEST(ConfigureOnBoard, NoChainShowsTheLengthWithItsBackgroundBit) {
     EXPECT_EQ(console.text(), "\rConfigration remain=-2147385996\n");
 }
 
-struct file_case {
+struct FileCase {
     const char* file;
     const char* part;
     unsigned crc_checks;        // 0: one after every frame
     std::size_t raw_bytes = 0;  // nonzero: only the stream, the file's last bytes, as a raw file
 };
 
-class ConfigureFromFile : public ::testing::TestWithParam<file_case> {};
+class ConfigureFromFile : public ::testing::TestWithParam<FileCase> {};
 
 // Streams from the vendor's tools, each into the part of its size. The XCV100 has the
 // XC2S100's IDCODE and frame geometry; its .bit names another part, its raw stream none.
@@ -208,12 +208,12 @@ TEST_P(ConfigureFromFile, TheFpgaRunsTheWholeDesign) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ConfigureFromFile,
-                         ::testing::Values(file_case{"xcv100-debug.bit", "2s100", 0, 132'412},
-                                           file_case{"xc2s200-hostmot2-5i20-svst8_4.bit", "2s200",
-                                                     2},
-                                           file_case{"xc2s150-pci-crt.bit", "2s150", 2},
-                                           file_case{"xc2s50-pm3-ult-hf.bit", "2s50", 2},
-                                           file_case{"xc2s30-proxmark-hf.bit", "2s30", 2}));
+                         ::testing::Values(FileCase{"xcv100-debug.bit", "2s100", 0, 132'412},
+                                           FileCase{"xc2s200-hostmot2-5i20-svst8_4.bit", "2s200",
+                                                    2},
+                                           FileCase{"xc2s150-pci-crt.bit", "2s150", 2},
+                                           FileCase{"xc2s50-pm3-ult-hf.bit", "2s50", 2},
+                                           FileCase{"xc2s30-proxmark-hf.bit", "2s30", 2}));
 
 // A file is judged before anything reaches the FPGA: a cut one, and one for another part.
 TEST(ConfigureOnBoard, FilesThatCannotBeSentAreRefusedUntouched) {

@@ -131,7 +131,7 @@ TEST_F(Tap, CfgInWriteKeepsWordBoundaries) {
 // before the first one while the instruction registers fill, `devices` zeros before the first
 // one in the bypass count, then the IDCODEs (an XC2S100 and an XC2S50, each capturing 1, 0).
 TEST_F(Tap, TheChainScanShiftsExactlyThis) {
-    struct c {
+    struct Case {
         std::int32_t ir_bits, devices, found;
         const char* after_count;
     };
@@ -142,8 +142,8 @@ TEST_F(Tap, TheChainScanShiftsExactlyThis) {
         }
         return out;
     };
-    for (const c& x : {c{10, 2, 1, "1:11 6:10 1:11 2:00 64:01r"},
-                       c{3, 2, 0, "1:11 6:10"}}) {  // fewer than two instruction bits each
+    for (const Case& x : {Case{10, 2, 1, "1:11 6:10 1:11 2:00 64:01r"},
+                          Case{3, 2, 0, "1:11 6:10"}}) {  // fewer than two instruction bits each
         chain_forget();
         cable.clear();
         std::vector<bool> tdo(200);
@@ -164,23 +164,23 @@ TEST_F(Tap, TheChainScanShiftsExactlyThis) {
 }
 
 TEST_F(Tap, SelectUserCachesTheOpenRegister) {
-    struct c {
+    struct Case {
         std::int32_t before;
         std::uint32_t type;
         const char* trace;
         std::int32_t after;
     };
-    for (const c& x : {
-             c{USER_TYPE_NONE, 0, "", USER_TYPE_NONE},
-             c{1, 0, "6:10 1:00", USER_TYPE_NONE},
-             c{2, 0, "6:10 1:00", USER_TYPE_NONE},
-             c{USER_TYPE_UNKNOWN, 0, "6:10 1:00", USER_TYPE_NONE},
-             c{USER_TYPE_UNKNOWN, 1, "6:10 1:00 2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
-             c{2, 1, "6:10 1:00 2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
-             c{USER_TYPE_NONE, 2, "6:10 1:00 2:11 2:00 5:01/11000 1:11 2:10 1:00", 2},
+    for (const Case& x : {
+             Case{USER_TYPE_NONE, 0, "", USER_TYPE_NONE},
+             Case{1, 0, "6:10 1:00", USER_TYPE_NONE},
+             Case{2, 0, "6:10 1:00", USER_TYPE_NONE},
+             Case{USER_TYPE_UNKNOWN, 0, "6:10 1:00", USER_TYPE_NONE},
+             Case{USER_TYPE_UNKNOWN, 1, "6:10 1:00 2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
+             Case{2, 1, "6:10 1:00 2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
+             Case{USER_TYPE_NONE, 2, "6:10 1:00 2:11 2:00 5:01/11000 1:11 2:10 1:00", 2},
              // The same type again loads from where the TAP is, without a reset.
-             c{1, 1, "2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
-             c{1, 0x101, "2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
+             Case{1, 1, "2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
+             Case{1, 0x101, "2:11 2:00 5:01/01000 1:11 2:10 1:00", 1},
          }) {
         set_current_user_type(x.before);
         cable.clear();

@@ -15,7 +15,7 @@ using bytes = std::vector<std::uint8_t>;
 
 class RecordingCalls final : public DriverCalls {
   public:
-    struct call {
+    struct Call {
         std::uint32_t code;
         bytes in;
         std::uint32_t out_size;
@@ -44,7 +44,7 @@ class RecordingCalls final : public DriverCalls {
     int handle = 0;
     int closed = 0;
     std::vector<std::string> opened;
-    std::vector<call> calls;
+    std::vector<Call> calls;
 };
 
 TEST(EzusbDriver, OpensAdapterNByItsDevicePath) {
