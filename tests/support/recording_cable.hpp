@@ -14,11 +14,11 @@
 namespace oscset::testing {
 
 struct ShiftCall {
-    std::uint32_t count;
-    std::int32_t tms_during;
-    std::int32_t tms_last;
+    std::uint32_t count = 0;
+    std::int32_t tms_during = 0;
+    std::int32_t tms_last = 0;
     std::string tdi;  // "0"/"1" per clock in clock order; empty when tdi was null
-    bool reads_tdo;
+    bool reads_tdo = false;
 };
 
 // What a cable was asked, call by call.
