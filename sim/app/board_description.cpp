@@ -100,6 +100,14 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
     if (key == "fail_reads" || key == "unplug" || key == "stale") {
         return parse_fault(key, value, out.faults, error);
     }
+    if (key == "placeholder") {
+        if (value != "used" && value != "refused") {
+            error = "placeholder= takes used or refused";
+            return false;
+        }
+        out.refuse_placeholder = value == "refused";
+        return true;
+    }
     if (key == "lock") {
         if (value == "never") {
             out.board.lock_after_reads.reset();

@@ -14,6 +14,8 @@
 //                                 read fails
 //   unplug=<N>                    after N bulk transfers the adapter is gone
 //   stale=1|0                     the adapter holds an answer an interrupted run left unread
+//   placeholder=used|refused      whether the program takes its placeholder image when no
+//                                 design is given, or refuses it as oscset does (default used)
 
 #include <string>
 
@@ -29,6 +31,7 @@ struct SimDescription {
     BoardConfig board;
     AdapterKind adapter = AdapterKind::FRESH;
     UsbFaults faults;
+    bool refuse_placeholder = false;
 };
 
 // Fills `out` from the text (null or empty: every default). False with a message in `error`

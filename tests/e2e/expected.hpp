@@ -21,11 +21,10 @@ inline const std::string NO_LOCK = "Can't lock error!!!\n";
 
 // The progress line after a finished configuration.
 inline const std::string CONFIGURED = progress_line(0) + "\n";
-// When the chain cannot be used the one progress line still shows the length word with the
-// background bit set.
+// When the chain cannot be used the one progress line shows the length, the request never taken.
 inline const std::string NOT_CONFIG_LINE = "Can't Config ALDER-FPGA\n";
 inline const std::string NOT_CONFIGURED =
-    progress_line(static_cast<std::int32_t>(0x80000000u | IMAGE_BYTES)) + "\n" + NOT_CONFIG_LINE;
+    progress_line(static_cast<std::int32_t>(IMAGE_BYTES)) + "\n" + NOT_CONFIG_LINE;
 
 inline const std::string RESULT_10M =
     "40.000000000MHz/4=10.000000000MHz div_a=24 div_b=40\nError 0.00000%\n\n";

@@ -9,6 +9,7 @@
 #include "cables/usb/usb_cable.hpp"
 #include "cables/usb/usb_device.hpp"
 #include "frontend/driver.hpp"
+#include "frontend/hardware_board.hpp"
 #include "platform/console.hpp"
 #include "sim/app/board_description.hpp"
 #include "tests/e2e/progress.hpp"
@@ -105,7 +106,7 @@ Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions option
     : Rig(parsed_description(description), path, options) {}
 
 Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options)
-    : path_(path) {
+    : path_(path), refuse_placeholder_(description.refuse_placeholder) {
     const bool emulated = path == CablePath::EMULATED_ADAPTER || path == CablePath::LIBUSB_EMULATED;
     options.printer_port =
         options.printer_port || path == CablePath::PARALLEL || path == CablePath::PPDEV;
@@ -188,13 +189,16 @@ ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
     int code = 0;
     std::string text;
     set_environment(frontend::CONFIG_IMAGE_VARIABLE, design_);
+    set_environment(frontend::CABLE_VARIABLE, cable_);
     {
+        frontend::HardwareClockBoard board(
+            {.system_file = system_design_, .accept_placeholder = !refuse_placeholder_});
         platform::ConsoleCapture console;
-        code = frontend::oscset_main(static_cast<int>(args.size()), args.data(), in.get(),
-                                     frontend::hardware_board());
+        code = frontend::oscset_main(static_cast<int>(args.size()), args.data(), in.get(), board);
         text = console.text();
     }
     set_environment(frontend::CONFIG_IMAGE_VARIABLE, "");
+    set_environment(frontend::CABLE_VARIABLE, "");
     NormalisedOutput normalised = normalise_progress(text);
     return {code, std::move(normalised.text), std::move(normalised.progress)};
 }
