@@ -100,6 +100,10 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
     if (key == "fail_reads" || key == "unplug" || key == "stale") {
         return parse_fault(key, value, out.faults, error);
     }
+    if (key == "system_design") {
+        out.system_design = value;
+        return true;
+    }
     if (key == "placeholder") {
         if (value != "used" && value != "refused") {
             error = "placeholder= takes used or refused";

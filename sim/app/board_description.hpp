@@ -16,6 +16,8 @@
 //   stale=1|0                     the adapter holds an answer an interrupted run left unread
 //   placeholder=used|refused      whether the program takes its placeholder image when no
 //                                 design is given, or refuses it as oscset does (default used)
+//   system_design=<path>          the simulated machine's system-wide design file (default:
+//                                 none, whatever the real machine has)
 
 #include <string>
 
@@ -32,6 +34,7 @@ struct SimDescription {
     AdapterKind adapter = AdapterKind::FRESH;
     UsbFaults faults;
     bool refuse_placeholder = false;
+    std::string system_design;
 };
 
 // Fills `out` from the text (null or empty: every default). False with a message in `error`

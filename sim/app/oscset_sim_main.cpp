@@ -17,7 +17,8 @@ namespace {
 
 const oscset::frontend::ProgramText SIM_TEXT{
     "oscset-sim",
-    "  OSCSET_SIM_BOARD=<key=value,...>  the simulated board (see man oscset-sim)\n"
+    "  OSCSET_SIM_BOARD=<keys>     the simulated board, and the simulated machine's\n"
+    "                              system-wide design (system_design=; see man oscset-sim)\n"
     "  OSCSET_SIM_LOG=<file>       the board's event log (- for standard error)\n",
 };
 
@@ -59,9 +60,9 @@ int main(int argc, char** argv) {
                          hardware.board().error().c_str());
             return 2;
         }
-        oscset::frontend::DesignPlaces places;
-        places.accept_placeholder = !description.refuse_placeholder;
-        oscset::frontend::HardwareClockBoard board(places);
+        oscset::frontend::HardwareClockBoard board({.system_file = description.system_design,
+                                                    .accept_placeholder =
+                                                        !description.refuse_placeholder});
         code = oscset::frontend::oscset_main(argc, argv, stdin, board, SIM_TEXT);
     }
     if (log != nullptr && log != stderr) {

@@ -32,19 +32,6 @@ class PpdevPort {};
 namespace oscset::testing {
 namespace {
 
-// Sets the variable for this process, or removes it when `value` is empty.
-void set_environment(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    _putenv_s(name, value.c_str());
-#else
-    if (value.empty()) {
-        unsetenv(name);
-    } else {
-        setenv(name, value.c_str(), 1);
-    }
-#endif
-}
-
 // The FPGA nearest TDO, whose instruction the spy's observations watch; device 0 without one.
 std::size_t watched_device(const sim::Board& board) {
     for (std::size_t i = 0; i < board.device_count(); ++i) {
@@ -106,7 +93,9 @@ Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions option
     : Rig(parsed_description(description), path, options) {}
 
 Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options)
-    : path_(path), refuse_placeholder_(description.refuse_placeholder) {
+    : path_(path),
+      system_design_(description.system_design),
+      refuse_placeholder_(description.refuse_placeholder) {
     const bool emulated = path == CablePath::EMULATED_ADAPTER || path == CablePath::LIBUSB_EMULATED;
     options.printer_port =
         options.printer_port || path == CablePath::PARALLEL || path == CablePath::PPDEV;

@@ -80,7 +80,8 @@ class Rig {
     // Later runs load this file (OSCSET_CONFIG_IMAGE) in place of the embedded image; empty:
     // the embedded image.
     void use_design(std::string file) { design_ = std::move(file); }
-    // Later runs take the system-wide design from this file (none when empty, the start).
+    // Later runs take the system-wide design from this file (none when empty); at the start,
+    // the description's.
     void use_system_design(std::string file) { system_design_ = std::move(file); }
     // Later runs name this cable (OSCSET_CABLE); empty: the default.
     void use_cable(std::string cable) { cable_ = std::move(cable); }
