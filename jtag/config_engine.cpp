@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "jtag/background.hpp"
 #include "jtag/bits.hpp"
@@ -103,6 +104,17 @@ status_t configure_stream() {
         }
     }
     return f;
+}
+
+// The source a pointer stands for: a memory image when a length is given and the first byte
+// is the dummy byte a raw stream starts with, else a file name.
+ConfigSource source_of(const void* source, std::uint32_t length) {
+    const auto* bytes = static_cast<const std::uint8_t*>(source);
+    const std::uint32_t size = length & ~CONFIG_BACKGROUND;
+    if (size != 0 && bytes[0] == STREAM_DUMMY_BYTE) {
+        return ConfigSource::memory({bytes, size});
+    }
+    return ConfigSource::design_file(static_cast<const char*>(source));
 }
 
 }  // namespace
@@ -206,14 +218,8 @@ status_t fpga_configure(const void* source, std::int32_t* length) {
         const status_t r = jtag_ensure_target();
         return r != STATUS_OK ? r : background_collect();
     }
-    const auto* bytes = static_cast<const std::uint8_t*>(source);
-    const std::uint32_t size =
-        length != nullptr ? static_cast<std::uint32_t>(load_length(length)) & ~CONFIG_BACKGROUND : 0;
-    if (size != 0 && bytes[0] == STREAM_DUMMY_BYTE) {
-        return fpga_configure_source(ConfigSource::memory({bytes, size}), length);
-    }
-    return fpga_configure_source(ConfigSource::design_file(static_cast<const char*>(source)),
-                                 length);
+    const auto word = length != nullptr ? static_cast<std::uint32_t>(load_length(length)) : 0;
+    return fpga_configure_source(source_of(source, word), length);
 }
 
 status_t fpga_configure_with_progress(const ConfigSource& source) {
@@ -238,16 +244,7 @@ status_t fpga_configure_with_progress(const ConfigSource& source) {
 }
 
 status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
-    const auto* bytes = static_cast<const std::uint8_t*>(source);
-    const auto size = static_cast<std::uint32_t>(length) & ~CONFIG_BACKGROUND;
-    if (source != nullptr && size != 0 && bytes[0] == STREAM_DUMMY_BYTE) {
-        return fpga_configure_with_progress(ConfigSource::memory({bytes, size}));
-    }
-    return fpga_configure_with_progress(ConfigSource::design_file(static_cast<const char*>(source)));
-}
-
-const std::string& fpga_config_problem() {
-    return problem;
+    return fpga_configure_with_progress(source_of(source, static_cast<std::uint32_t>(length)));
 }
 
 }  // namespace oscset::jtag

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 
 #include "cables/status.hpp"
 #include "jtag/background.hpp"
@@ -36,12 +35,12 @@ struct ConfigSource {
     static ConfigSource design_file(const char* name) { return {{}, name}; }
 };
 
-// Starts a configuration from `source`. A design file is refused (STATUS_FILE_ERROR, with its
-// reason for fpga_config_problem) before the FPGA is touched when it cannot be read, its header
-// is bad, it holds less data than the header says, it is for another part than the selected
-// FPGA, or its stream is one the chip would not take. The length word: bit 31 asks for the
-// worker; the rest is replaced by the stream's length before the work starts, then counts the
-// bytes still to send after every block.
+// Starts a configuration from `source`. A design file is refused (STATUS_FILE_ERROR) before
+// the FPGA is touched when it cannot be read, its header is bad, it holds less data than the
+// header says, it is for another part than the selected FPGA, or its stream is one the chip
+// would not take (fpga_configure_with_progress prints why). The length word: bit 31 asks for
+// the worker; the rest is replaced by the stream's length before the work starts, then counts
+// the bytes still to send after every block.
 status_t fpga_configure_source(const ConfigSource& source, std::int32_t* length);
 
 // The same with the source as a pointer: a memory image when the length word is nonzero and
@@ -55,9 +54,6 @@ status_t fpga_configure(const void* source, std::int32_t* length);
 // Returns the final status.
 status_t fpga_configure_with_progress(const ConfigSource& source);
 status_t fpga_configure_with_progress(const void* source, std::int32_t length);
-
-// Why the last configuration from a design file failed, as one line; empty when it did not.
-const std::string& fpga_config_problem();
 
 // Reads the configuration status register through CFG_IN and CFG_OUT.
 status_t fpga_read_status(std::uint32_t* out);

@@ -30,6 +30,7 @@
 #include "sim/board/board.hpp"
 #include "sim/board/direct_cable.hpp"
 #include "tests/support/recording_cable.hpp"
+#include "tests/sim_board/streams.hpp"
 #include "tests/support/temp_file.hpp"
 
 namespace oscset::jtag {
@@ -334,6 +335,39 @@ TEST(ConfigureOnBoard, ProgressIsPrintedUntilTheWorkerEnds) {
               STATUS_OK);
     expect_progress_counts_down(console.text(), 97'652);
     EXPECT_TRUE(on.board.first_fpga()->done());
+}
+
+// A design file that passes every check and that the FPGA still does not take: one line says
+// what the FPGA reported. A start-up that shuts the design down leaves DONE low; a CRC error
+// left by an earlier stream stays until power-up.
+TEST(ConfigureOnBoard, WhenTheFpgaRefusesAPassedFileOneLineSaysSo) {
+    sim::testing::StreamForm shutdown = sim::testing::spartan2_form("2s30");
+    shutdown.cor |= 0x8000;  // SHUTDOWN: START runs the start-up backwards
+    bytes flipped_image = embedded_image();
+    flipped_image[40'000] ^= 0x08;
+    struct Case {
+        bytes before;  // a memory image loaded first
+        bytes file;
+        const char* chain;
+        const char* line;
+    } cases[] = {
+        {{}, sim::testing::to_bytes(sim::testing::build_stream_words(shutdown)), "2s30",
+         "The FPGA did not start after the stream of \"FILE\" (no DONE)\n"},
+        {flipped_image, embedded_image(), "2s100", "The FPGA reports a CRC error after the stream of \"FILE\"\n"},
+    };
+    for (const Case& c : cases) {
+        OnBoard on(chain_of({c.chain}));
+        if (!c.before.empty()) {
+            EXPECT_EQ(configure(c.before), STATUS_NOT_CONFIGURED);
+        }
+        const testing::TempFile file(c.file);
+        platform::ConsoleCapture console;
+        EXPECT_EQ(fpga_configure_with_progress(ConfigSource::design_file(file.path())),
+                  STATUS_NOT_CONFIGURED);
+        std::string line = c.line;
+        line.replace(line.find("FILE"), 4, file.path());
+        EXPECT_EQ(console.text().substr(console.text().find('\n') + 1), line);
+    }
 }
 
 #if !defined(_WIN32)
