@@ -22,7 +22,7 @@ inline const std::string NO_LOCK = "Can't lock error!!!\n";
 inline const std::string HELP_ENVIRONMENT =
     "\nEnvironment:\n"
     "  OSCSET_CONFIG_IMAGE=<file>  the board's design (.bit file or raw stream); without\n"
-    "                              it /etc/oscset/board.bit, else the built-in design\n"
+    "                              it " OSCSET_SYSTEM_DESIGN ", else the built-in design\n"
     "  OSCSET_CABLE=<cable>        usb (the first USB adapter; the default), usb:N,\n"
     "                              parallel or parallel:0x378 (the printer-port cable at\n"
     "                              that I/O base), auto\n"
@@ -34,8 +34,8 @@ inline const std::string CONFIGURED = progress_line(0) + "\n";
 inline const std::string NOT_CONFIG_LINE = "Can't Config ALDER-FPGA\n";
 // No design given, and the image the program carries is a placeholder.
 inline const std::string NO_DESIGN =
-    "No design for the board's FPGA: name its file in OSCSET_CONFIG_IMAGE or install it as "
-    "/etc/oscset/board.bit (see man oscset)\n";
+    "No design for the board's FPGA: name its file in OSCSET_CONFIG_IMAGE or install it as " OSCSET_SYSTEM_DESIGN
+    " (see man oscset)\n";
 inline const std::string NOT_CONFIGURED =
     progress_line(static_cast<std::int32_t>(IMAGE_BYTES)) + "\n" + NOT_CONFIG_LINE;
 
