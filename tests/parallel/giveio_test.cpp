@@ -106,10 +106,15 @@ void installed_stopped(FakeServiceManager& m) {
 }
 void nothing_installed(FakeServiceManager&) {}
 
+const Calls STAGE_3_ACQUIRE = {"version", "device", "connect", "open", "start", "close", "device"};
+const Calls STAGE_3_EXIT = {"open", "stop", "close", "disconnect"};
 const Calls STAGE_4_ACQUIRE = {"version", "device", "connect", "open",  "copy",  "fullpath",
                                "create",  "close",  "open",    "start", "close", "device"};
 const Calls STAGE_4_EXIT = {"open",   "stop",  "close",  "open",
                             "delete", "close", "remove", "disconnect"};
+// Stage 4's exit when the driver file stays where it is.
+const Calls STAGE_4_EXIT_FILE_KEPT = {"open",   "stop",  "close",     "open",
+                                      "delete", "close", "disconnect"};
 
 TEST_F(GiveioTest, EachStageGainsAccessAndItsExitUndoesOnlyWhatTheRunChanged) {
     const std::vector<StageCase> cases = {
@@ -132,9 +137,9 @@ TEST_F(GiveioTest, EachStageGainsAccessAndItsExitUndoesOnlyWhatTheRunChanged) {
         {.name = "installed but stopped",
          .before = installed_stopped,
          .result = 3,
-         .acquire_calls = {"version", "device", "connect", "open", "start", "close", "device"},
+         .acquire_calls = STAGE_3_ACQUIRE,
          .registrations = 1,
-         .exit_calls = {"open", "stop", "close", "disconnect"},
+         .exit_calls = STAGE_3_EXIT,
          .installed = true,
          .destination_file = true},
         {.name = "nothing installed",
@@ -148,7 +153,7 @@ TEST_F(GiveioTest, EachStageGainsAccessAndItsExitUndoesOnlyWhatTheRunChanged) {
          .result = 4,
          .acquire_calls = STAGE_4_ACQUIRE,
          .registrations = 1,
-         .exit_calls = {"open", "stop", "close", "open", "delete", "close", "disconnect"},
+         .exit_calls = STAGE_4_EXIT_FILE_KEPT,
          .destination_file = true},
         {.name = "stop fails at exit",
          .before = nothing_installed,
@@ -156,7 +161,7 @@ TEST_F(GiveioTest, EachStageGainsAccessAndItsExitUndoesOnlyWhatTheRunChanged) {
          .acquire_calls = STAGE_4_ACQUIRE,
          .registrations = 1,
          .before_exit = [](FakeServiceManager& m) { m.stop_error = 1051; },
-         .exit_calls = {"open", "stop", "close", "open", "delete", "close", "disconnect"},
+         .exit_calls = STAGE_4_EXIT_FILE_KEPT,
          .running = true,
          .destination_file = true},
     };
@@ -167,6 +172,7 @@ TEST_F(GiveioTest, FailuresEndTheirStageAndRegisterNoExitHandler) {
     const Calls no_connection = {"version", "device", "connect", "copy", "connect"};
     const Calls create_refused = {"version", "device", "connect",  "open",  "start",
                                   "close",   "copy",   "fullpath", "create"};
+    const Calls no_driver_path = {"version", "device", "connect", "open"};
     const Calls stage_4_start_fails = {"version", "device", "connect", "open",  "copy", "fullpath",
                                        "create",  "close",  "open",    "start", "close"};
     const std::vector<StageCase> cases = {
@@ -210,11 +216,11 @@ TEST_F(GiveioTest, FailuresEndTheirStageAndRegisterNoExitHandler) {
         {.name = "SystemRoot unset",
          .before = [](FakeServiceManager& m) { m.system_root_set = false; },
          .result = 0,
-         .acquire_calls = {"version", "device", "connect", "open"}},
+         .acquire_calls = no_driver_path},
         {.name = "SystemRoot too long for the path",
          .before = [](FakeServiceManager& m) { m.system_root = std::string(300, 'x'); },
          .result = 0,
-         .acquire_calls = {"version", "device", "connect", "open"}},
+         .acquire_calls = no_driver_path},
         {.name = "SystemRoot unset, service installed",
          .before =
              [](FakeServiceManager& m) {
@@ -222,9 +228,9 @@ TEST_F(GiveioTest, FailuresEndTheirStageAndRegisterNoExitHandler) {
                  m.system_root_set = false;
              },
          .result = 3,
-         .acquire_calls = {"version", "device", "connect", "open", "start", "close", "device"},
+         .acquire_calls = STAGE_3_ACQUIRE,
          .registrations = 1,
-         .exit_calls = {"open", "stop", "close", "disconnect"},
+         .exit_calls = STAGE_3_EXIT,
          .installed = true,
          .destination_file = true},
     };
