@@ -178,22 +178,25 @@ TEST(Driver, TheLineEndDoesNotCountAgainstTheBuffer) {
     }
 }
 
-TEST(Driver, NoCableMeansNothingElseIsTried) {
-    FakeBoard board;
-    board.open_result = STATUS_NO_CABLE;
-    const RunResult r = run(board, {"66M"});
-    EXPECT_EQ(r.exit_code, -1);
-    EXPECT_EQ(r.output, "Can't found ALDER-FPGA\n");
-    EXPECT_EQ(board.calls, (calls_t{"open"}));
-}
-
-TEST(Driver, AFailedConfigurationClosesTheBoard) {
-    FakeBoard board;
-    board.configure_result = STATUS_NO_FPGA;
-    const RunResult r = run(board, {"66M"});
-    EXPECT_EQ(r.exit_code, -1);
-    EXPECT_EQ(r.output, "Can't Config ALDER-FPGA\n");
-    EXPECT_EQ(board.calls, (calls_t{"open", "configure", "close"}));
+// Without a cable nothing else is tried; a failed configuration closes the board.
+TEST(Driver, NoCableOrAFailedConfigurationEndsTheRun) {
+    const struct {
+        status_t open, configure;
+        const char* output;
+        calls_t calls;
+    } cases[] = {
+        {STATUS_NO_CABLE, STATUS_OK, "Can't found ALDER-FPGA\n", {"open"}},
+        {STATUS_OK, STATUS_NO_FPGA, "Can't Config ALDER-FPGA\n", {"open", "configure", "close"}},
+    };
+    for (const auto& c : cases) {
+        FakeBoard board;
+        board.open_result = c.open;
+        board.configure_result = c.configure;
+        const RunResult r = run(board, {"66M"});
+        EXPECT_EQ(r.exit_code, -1);
+        EXPECT_EQ(r.output, c.output);
+        EXPECT_EQ(board.calls, c.calls);
+    }
 }
 
 TEST(Driver, NoLockEndsEvenConversationMode) {

@@ -12,6 +12,7 @@ namespace oscset::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::ChainRow;
 using testing::ChainTarget;
 using testing::TestJtag;
 
@@ -199,22 +200,12 @@ TEST(Bridge, AScanThatEndsInsideAPacketLogsWhatWasWritten) {
               (std::vector<std::string>{"bus write 0x00000100 01 02 (unterminated)"}));
 }
 
-struct ChainRow {
-    std::vector<std::string> chain;
-    std::size_t target;
-};
-
 class BridgeBehindBypass : public ::testing::TestWithParam<ChainRow> {};
 
 TEST_P(BridgeBehindBypass, StartBitAndReplyThroughTheOtherDevices) {
     const ChainRow& row = GetParam();
     Board board(running(row.chain));
-    ChainTarget target;
-    for (const auto& p : row.chain) {
-        target.ir_lengths.push_back(find_part(p)->ir_length);
-    }
-    target.target = row.target;
-    User1Scan scan(board, target);
+    User1Scan scan(board, chain_target(row));
     scan.open();
     scan.transfer({0x80, 0, 0x40, 0, 0x42, 0xC3, 0x3C, 0});
     scan.close();

@@ -13,6 +13,7 @@ namespace oscset::sim {
 namespace {
 
 using testing::build_stream_words;
+using testing::ChainRow;
 using testing::ChainTarget;
 using testing::StreamForm;
 using testing::TargetJtag;
@@ -302,34 +303,23 @@ TEST(WordAlignment, ASyncWordOffTheWordBoundaryIsNotFound) {
     EXPECT_EQ(jtag.read_status_bits(), 0u);
 }
 
-struct BypassChainRow {
-    std::vector<std::string> chain;
-    std::size_t target;
-};
-
-class ConfigureBehindBypass : public ::testing::TestWithParam<BypassChainRow> {};
+class ConfigureBehindBypass : public ::testing::TestWithParam<ChainRow> {};
 
 TEST_P(ConfigureBehindBypass, TheLeadBitsMakeOneZeroWord) {
-    const BypassChainRow& row = GetParam();
+    const ChainRow& row = GetParam();
     BoardConfig config;
     config.chain = row.chain;
     Board board(config);
-    ChainTarget target;
-    for (const auto& p : row.chain) {
-        target.ir_lengths.push_back(find_part(p)->ir_length);
-    }
-    target.target = row.target;
-    TargetJtag jtag(board, target);
+    TargetJtag jtag(board, chain_target(row));
     jtag.configure(to_bytes(build_stream_words(StreamForm{})));
     EXPECT_TRUE(board.fpga(row.target)->configured());
     EXPECT_EQ(jtag.read_status(), STAT_RUNNING);
 }
 
 INSTANTIATE_TEST_SUITE_P(Chains, ConfigureBehindBypass,
-                         ::testing::Values(BypassChainRow{{"2s100", "xcf01s"}, 0},
-                                           BypassChainRow{{"xcf01s", "18v256", "2s100"}, 2},
-                                           BypassChainRow{{"xcf01s", "2s100", "3s200", "xcf02s"},
-                                                          1}));
+                         ::testing::Values(ChainRow{{"2s100", "xcf01s"}, 0},
+                                           ChainRow{{"xcf01s", "18v256", "2s100"}, 2},
+                                           ChainRow{{"xcf01s", "2s100", "3s200", "xcf02s"}, 1}));
 
 TEST(WordAlignment, WithoutTheLeadBitsABypassDeviceShiftsTheStreamOffItsWords) {
     BoardConfig config;
