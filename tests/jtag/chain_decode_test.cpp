@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <charconv>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <string_view>
@@ -79,53 +79,43 @@ const std::map<std::uint32_t, std::uint32_t> CLB_ROWS = {
     {300, 32},  {400, 40},  {405, 40},  {600, 48},  {800, 56},  {812, 56},
     {1000, 64}, {1600, 72}, {2000, 80}, {2600, 92}, {3200, 104}};
 
-// The family whose name pattern and family field the row has, or null; `size` receives the
-// size in the name (a PROM's in kbit: its names count in Mbit below 100).
-const Family* family_of(const DeviceRow& row, std::uint32_t& size) {
-    const std::string_view name = row.name;
-    for (const Family& f : FAMILIES) {
-        const std::size_t around = f.prefix.size() + f.suffix.size();
-        if (name.size() > around && name.starts_with(f.prefix) && name.ends_with(f.suffix) &&
-            (row.idcode >> 21) == f.field) {
-            const std::string_view digits = name.substr(f.prefix.size(), name.size() - around);
-            const char* end = digits.data() + digits.size();
-            if (std::from_chars(digits.data(), end, size).ptr == end) {
-                size = f.prom_base != 0 && size < 100 ? size * 1024 : size;
-                return &f;
-            }
-        }
-    }
-    return nullptr;
-}
-
 // Every row against the facts; and every part, under any version, decodes as the first row
 // with its IDCODE.
 TEST(DeviceTable, EveryRowFitsItsFamilyAndSize) {
     const auto table = device_table();
     EXPECT_EQ(table.back().name, nullptr);
-    struct Seen {
+    struct Fit {
         const Family* family;
-        std::uint32_t size, field;
+        unsigned size, field;  // the size in the name (a PROM's in kbit), the size field
     };
-    std::vector<Seen> seen;
+    std::vector<Fit> seen;
     names departures;
     for (std::size_t i = 0; i + 1 < table.size(); ++i) {
         const DeviceRow& row = table[i];
-        const std::uint32_t field = (row.idcode >> 12) & 0x1FF;
-        std::uint32_t size = 0;
-        const Family* f = family_of(row, size);
-        const bool grows = std::all_of(seen.begin(), seen.end(), [&](const Seen& s) {
-            return s.family != f || (s.size < size) == (s.field < field);
+        Fit r{nullptr, 0, (row.idcode >> 12) & 0x1FF};
+        for (const Family& f : FAMILIES) {  // the family of the row's name and family field
+            char suffix[4] = "";
+            if (r.family == nullptr && std::string_view(row.name).starts_with(f.prefix) &&
+                (row.idcode >> 21) == f.field &&
+                std::sscanf(row.name + f.prefix.size(), "%u%3s", &r.size, suffix) >= 1 &&
+                f.suffix == suffix) {
+                r.family = &f;
+                r.size *= f.prom_base != 0 && r.size < 100 ? 1024 : 1;  // below 100 in Mbit
+            }
+        }
+        const Family* f = r.family;
+        const bool grows = std::all_of(seen.begin(), seen.end(), [&](const Fit& s) {
+            return s.family != f || (s.size < r.size) == (s.field < r.field);
         });
         if ((row.idcode & 0xFFF) != (0x049 << 1 | 1) || f == nullptr ||
             row.ir_length != f->ir_length || !grows ||
-            (f->clb_rows && (!CLB_ROWS.contains(size) || field != CLB_ROWS.at(size))) ||
-            (f->prom_base != 0 && field != f->prom_base + std::bit_width(size) - 1)) {
+            (f->clb_rows && (!CLB_ROWS.contains(r.size) || r.field != CLB_ROWS.at(r.size))) ||
+            (f->prom_base != 0 && r.field != f->prom_base + std::bit_width(r.size) - 1)) {
             departures.emplace_back(row.name);
         }
-        seen.push_back({f, size, field});
+        seen.push_back(r);
         const auto first = std::find_if(table.begin(), table.end(),
-                                        [&](const DeviceRow& r) { return r.idcode == row.idcode; });
+                                        [&](const DeviceRow& d) { return d.idcode == row.idcode; });
         EXPECT_EQ(decode({{row.idcode | 0xA0000000, 0x01, row.ir_length}}), names{first->name})
             << "row " << i;
     }

@@ -53,6 +53,9 @@ struct ChainTarget {
     std::uint64_t ir_bits(std::uint32_t code) const;
 };
 
+// A Spartan-II alone on the chain.
+inline const ChainTarget ALONE{{5}, 0};
+
 // A chain of parts, named from the TDO end, and the index of the target among them.
 struct ChainRow {
     std::vector<std::string> chain;

@@ -24,13 +24,11 @@ namespace {
 
 // True when the next transfer is to move nothing: it uses up one of `count` (-1: all).
 bool moves_nothing(int& count) {
-    if (count == 0) {
-        return false;
-    }
     if (count > 0) {
         --count;
+        return true;
     }
-    return true;
+    return count < 0;
 }
 
 std::string string_call(std::uint8_t index, std::uint16_t language) {
