@@ -2,6 +2,8 @@
 // The whole program (frontend/driver.hpp with the real layers) run on a simulated board over
 // one of four cable paths, with its console, exit code and the board's event log.
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <ostream>
 #include <string>
@@ -122,6 +124,12 @@ class Rig {
     std::unique_ptr<mockdev::ParportNode> parport_;
     std::unique_ptr<parallel::PpdevPort> ppdev_;
 };
+
+// Every case over every path, for INSTANTIATE_TEST_SUITE_P with CaseOnPath.
+template <typename Cases, typename Paths>
+auto cases_on_paths(const Cases& cases, const Paths& paths) {
+    return ::testing::Combine(::testing::ValuesIn(cases), ::testing::ValuesIn(paths));
+}
 
 // Test names for cases run over every path: the case's name, then the path's.
 struct CaseOnPath {
