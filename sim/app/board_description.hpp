@@ -14,7 +14,13 @@
 //                                 read fails
 //   unplug=<N>                    after N bulk transfers the adapter is gone
 //   stale=1|0                     the adapter holds an answer an interrupted run left unread
+//   adapters=<N>                  N adapters on the bus (1 to 8), each with a board of its own
+//                                 of this description (default 1)
+//   reconnect=<N>                 opens a booted adapter misses while it renumerates
+//                                 (default 3; not with emulated, whose chip keeps its own time)
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "sim/board/board.hpp"
@@ -25,10 +31,14 @@ namespace oscset::sim {
 
 enum class AdapterKind { FRESH, READY, ABSENT, EMULATED };
 
+inline constexpr std::uint32_t MAX_SIM_ADAPTERS = 8;
+
 struct SimDescription {
     BoardConfig board;
     AdapterKind adapter = AdapterKind::FRESH;
     UsbFaults faults;
+    std::uint32_t adapters = 1;
+    std::optional<std::uint32_t> reconnect;
 };
 
 // Fills `out` from the text (null or empty: every default). False with a message in `error`

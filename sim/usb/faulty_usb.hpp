@@ -52,6 +52,7 @@ class ForwardingDevice : public usb::UsbDevice {
                    std::uint32_t& transferred) override {
         return inner_->poll_read(pipe, buffer, length, transferred);
     }
+    std::string location() const override { return inner_->location(); }
 
   private:
     std::unique_ptr<usb::UsbDevice> inner_;
