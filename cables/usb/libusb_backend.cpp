@@ -138,9 +138,9 @@ class LibusbDevice final : public UsbDevice, private ControlPipe {
 
   private:
     ControlOutcome control(const ControlSetup& setup, std::uint8_t* data) override {
-        const int rc = libusb_control_transfer(shared_->get(), setup.type, setup.request,
-                                               setup.value, setup.index, data, setup.length,
-                                               CONTROL_TIMEOUT_MS);
+        const int rc =
+            libusb_control_transfer(shared_->get(), setup.type, setup.request, setup.value,
+                                    setup.index, data, setup.length, CONTROL_TIMEOUT_MS);
         if (rc == setup.length) {
             return ControlOutcome::DONE;
         }

@@ -32,8 +32,11 @@ std::optional<PipeEndpoint> pipe_endpoint(std::uint32_t pipe, bool in) {
 bool vendor_request_byte(ControlPipe& pipe, std::uint8_t request, std::uint16_t value,
                          std::uint16_t index, std::uint8_t data) {
     std::uint8_t byte = data;
-    const ControlSetup setup{
-        .type = REQUEST_VENDOR_OUT, .request = request, .value = value, .index = index, .length = 1};
+    const ControlSetup setup{.type = REQUEST_VENDOR_OUT,
+                             .request = request,
+                             .value = value,
+                             .index = index,
+                             .length = 1};
     const ControlOutcome outcome = pipe.control(setup, &byte);
     const bool releases = request == EZUSB_LOAD_REQUEST && value == EZUSB_CPUCS && data == 0;
     return outcome == ControlOutcome::DONE || (releases && outcome == ControlOutcome::GONE);

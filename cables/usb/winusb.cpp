@@ -77,9 +77,9 @@ class WinusbAdapter {
         for (const std::uint8_t endpoint : calls_.pipes(handle_)) {
             const std::optional<std::size_t> pipe = pipe_of(endpoint);
             const bool in = (endpoint & ENDPOINT_IN) != 0;
-            if (pipe && calls_.set_pipe_timeout(handle_, endpoint,
-                                                in ? WINUSB_READ_TIMEOUT_MS
-                                                   : WINUSB_WRITE_TIMEOUT_MS) == 0) {
+            if (pipe && calls_.set_pipe_timeout(
+                            handle_, endpoint,
+                            in ? WINUSB_READ_TIMEOUT_MS : WINUSB_WRITE_TIMEOUT_MS) == 0) {
                 bounded_[*pipe] = true;
             }
         }
@@ -216,8 +216,7 @@ std::unique_ptr<UsbDevice> WinusbBackend::open(int index) {
 std::unique_ptr<UsbDevice> WinusbBackend::open_at(const std::string& location) {
     std::lock_guard lock(mutex_);
     for (const UsbDeviceEntry& entry : calls_.devices()) {
-        if (is_adapter(entry) && driven_by_winusb(entry) &&
-            lower(entry.path) == lower(location)) {
+        if (is_adapter(entry) && driven_by_winusb(entry) && lower(entry.path) == lower(location)) {
             return share(entry.path);
         }
     }
@@ -231,8 +230,9 @@ void WinusbBackend::report_driver(const std::vector<UsbDeviceEntry>& others) {
     }
     driver_reported_ = true;
     const UsbDeviceEntry& first = *std::min_element(
-        others.begin(), others.end(),
-        [](const UsbDeviceEntry& a, const UsbDeviceEntry& b) { return lower(a.path) < lower(b.path); });
+        others.begin(), others.end(), [](const UsbDeviceEntry& a, const UsbDeviceEntry& b) {
+            return lower(a.path) < lower(b.path);
+        });
     const std::string driver = first.service.empty() ? "no driver" : "the driver " + first.service;
     platform::console_printf("USB adapter %04x:%04x has %s; bind WinUSB to it (see README)\n",
                              ADAPTER_VENDOR_ID, ADAPTER_PRODUCT_ID, driver.c_str());

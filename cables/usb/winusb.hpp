@@ -20,7 +20,7 @@ inline constexpr std::uint32_t WIN_ERROR_BAD_COMMAND = 22;  // the device has go
 // A stalled request, or a device that stopped answering: also what a pulled adapter gives.
 inline constexpr std::uint32_t WIN_ERROR_GEN_FAILURE = 31;
 inline constexpr std::uint32_t WIN_ERROR_INVALID_PARAMETER = 87;  // e.g. a pipe it lacks
-inline constexpr std::uint32_t WIN_ERROR_SEM_TIMEOUT = 121;  // a pipe's time-out ran out
+inline constexpr std::uint32_t WIN_ERROR_SEM_TIMEOUT = 121;       // a pipe's time-out ran out
 inline constexpr std::uint32_t WIN_ERROR_NO_SUCH_DEVICE = 433;
 inline constexpr std::uint32_t WIN_ERROR_DEVICE_NOT_CONNECTED = 1167;
 

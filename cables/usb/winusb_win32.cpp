@@ -192,8 +192,8 @@ class Win32WinusbCalls final : public WinusbCalls {
         std::vector<std::uint8_t> found;
         WINUSB_PIPE_INFORMATION pipe{};
         // Index by index until the query runs past the setting's last endpoint.
-        for (UCHAR index = 0; index < UCHAR_MAX &&
-                              winusb_api().query_pipe(usb_of(handle), 0, index, &pipe);
+        for (UCHAR index = 0;
+             index < UCHAR_MAX && winusb_api().query_pipe(usb_of(handle), 0, index, &pipe);
              ++index) {
             found.push_back(pipe.PipeId);
         }

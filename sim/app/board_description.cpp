@@ -104,7 +104,8 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
     if (key == "adapters") {
         if (!parse_count(value, out.adapters) || out.adapters == 0 ||
             out.adapters > MAX_SIM_ADAPTERS) {
-            error = "adapters= takes a number of adapters from 1 to 8";
+            error = "adapters= takes a number of adapters from 1 to " +
+                    std::to_string(MAX_SIM_ADAPTERS);
             return false;
         }
         return true;

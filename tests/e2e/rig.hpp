@@ -108,7 +108,7 @@ class Rig {
     // released).
     bool adapter_closed() const;
     mockdev::UsbBus* bus() { return bus_.get(); }               // the libusb paths' bus
-    WinusbBus* winusb_bus() { return winusb_bus_.get(); }        // the WinUSB path's bus
+    WinusbBus* winusb_bus() { return winusb_bus_.get(); }       // the WinUSB path's bus
     mockdev::ParportNode* parport() { return parport_.get(); }  // the ppdev path's node
 
   private:

@@ -71,7 +71,6 @@ int through(usb::UsbDevice& handle, std::uint32_t pipe, bool in, std::span<std::
     return waited ? -EAGAIN : failure;
 }
 
-
 class EmulatedFunction final : public UsbFunction {
   public:
     EmulatedFunction(sim::EmulatedAdapter& adapter, usb::UsbBackend& handles)

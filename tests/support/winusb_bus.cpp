@@ -54,9 +54,10 @@ WinusbBus::~WinusbBus() {
 
 void WinusbBus::plug(std::unique_ptr<UsbFunction> function, std::string service) {
     char path[96];
-    std::snprintf(path, sizeof path,
-                  R"(\\?\usb#vid_0547&pid_2131#5&1c2e3a&0&%zu#{a5dcbf10-6530-11d2-901f-00c04fb951ed})",
-                  ports_.size() + 1);
+    std::snprintf(
+        path, sizeof path,
+        R"(\\?\usb#vid_0547&pid_2131#5&1c2e3a&0&%zu#{a5dcbf10-6530-11d2-901f-00c04fb951ed})",
+        ports_.size() + 1);
     auto port = std::make_unique<Port>();
     port->function = std::move(function);
     port->path = path;
@@ -121,8 +122,7 @@ void WinusbBus::close(void* handle) {
 
 std::uint32_t WinusbBus::set_auto_suspend(void* handle, bool) {
     const Handle& h = *static_cast<Handle*>(handle);
-    return h.port->function->connection() == h.connection ? 0
-                                                          : usb::WIN_ERROR_DEVICE_NOT_CONNECTED;
+    return h.port->function->connection() == h.connection ? 0 : usb::WIN_ERROR_DEVICE_NOT_CONNECTED;
 }
 
 std::vector<std::uint8_t> WinusbBus::pipes(void* handle) {
@@ -153,15 +153,14 @@ std::uint32_t WinusbBus::control(void* handle, const usb::ControlSetup& s, std::
     if (function.connection() != h.connection) {
         return usb::WIN_ERROR_DEVICE_NOT_CONNECTED;
     }
-    const std::array<std::uint8_t, 8> setup{
-        s.type,
-        s.request,
-        static_cast<std::uint8_t>(s.value),
-        static_cast<std::uint8_t>(s.value >> 8),
-        static_cast<std::uint8_t>(s.index),
-        static_cast<std::uint8_t>(s.index >> 8),
-        static_cast<std::uint8_t>(s.length),
-        static_cast<std::uint8_t>(s.length >> 8)};
+    const std::array<std::uint8_t, 8> setup{s.type,
+                                            s.request,
+                                            static_cast<std::uint8_t>(s.value),
+                                            static_cast<std::uint8_t>(s.value >> 8),
+                                            static_cast<std::uint8_t>(s.index),
+                                            static_cast<std::uint8_t>(s.index >> 8),
+                                            static_cast<std::uint8_t>(s.length),
+                                            static_cast<std::uint8_t>(s.length >> 8)};
     const int result = function.control(setup, std::span(data, s.length));
     if (result < 0) {
         return transfer_error(result, function.connection() == h.connection);

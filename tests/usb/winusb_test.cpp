@@ -210,8 +210,8 @@ TEST(Winusb, CountsWinusbAdaptersInPathOrder) {
         {b, "winusb"},
         {R"(\\?\usb#vid_0547&pid_2131&mi_00#6&1#{a5dcbf10})", "WinUSB"},  // a function only
         {R"(\\?\usb#vid_0547&pid_2132#5&9#{a5dcbf10})", "WinUSB"},        // another product
-        {R"(\\?\usb#vid_0547&pid_2131#5&0&0#{a5dcbf10})", "ezusb"},   // another driver
-        {R"(\\?\usb#vid_0547&pid_2131#5&0&1#{a5dcbf10})", ""},        // no driver
+        {R"(\\?\usb#vid_0547&pid_2131#5&0&0#{a5dcbf10})", "ezusb"},       // another driver
+        {R"(\\?\usb#vid_0547&pid_2131#5&0&1#{a5dcbf10})", ""},            // no driver
         {ADAPTER, "WinUSB"},
         {a, "WinUSB"},
     });
@@ -238,8 +238,12 @@ TEST(Winusb, AdapterWithoutWinusbIsNamedWithItsDriver) {
         std::string line;
     } cases[] = {
         {{{ADAPTER, ""}}, 0, "USB adapter 0547:2131 has no driver"},
-        {{{ADAPTER, "libusbK"}, {other, "libusb0"}}, 0, "USB adapter 0547:2131 has the driver libusb0"},
-        {{{ADAPTER, "WinUSB"}, {other, "libusbK"}}, 1, "USB adapter 0547:2131 has the driver libusbK"},
+        {{{ADAPTER, "libusbK"}, {other, "libusb0"}},
+         0,
+         "USB adapter 0547:2131 has the driver libusb0"},
+        {{{ADAPTER, "WinUSB"}, {other, "libusbK"}},
+         1,
+         "USB adapter 0547:2131 has the driver libusbK"},
         {{{R"(\\?\usb#vid_0547&pid_2131&mi_01#6&1#{a5dcbf10})", ""}}, 0, ""},
         {{}, 0, ""},
     };
@@ -249,7 +253,8 @@ TEST(Winusb, AdapterWithoutWinusbIsNamedWithItsDriver) {
         platform::ConsoleCapture console;
         EXPECT_EQ(backend.open(c.index), nullptr);
         EXPECT_EQ(backend.open(c.index), nullptr);
-        EXPECT_EQ(console.text(), c.line.empty() ? "" : c.line + "; bind WinUSB to it (see README)\n")
+        EXPECT_EQ(console.text(),
+                  c.line.empty() ? "" : c.line + "; bind WinUSB to it (see README)\n")
             << c.line << ": once";
     }
 }
@@ -345,17 +350,24 @@ const FaultCase FAULT_CASES[] = {
     {"ReleaseCutShortByRenumerationSucceeds", {RUN}, WIN_ERROR_GEN_FAILURE, release, true},
     {"ReleaseFindingTheAdapterGoneSucceeds", {RUN}, WIN_ERROR_DEVICE_NOT_CONNECTED, release, true},
     {"ReleaseTimingOutFails", {RUN}, WIN_ERROR_SEM_TIMEOUT, release, false},
-    {"HaltRefusedFails", {HALT}, WIN_ERROR_GEN_FAILURE,
-     [](UsbDevice& d) { return d.vendor_request(0xA0, 0x7F92, 0, 1); }, false},
+    {"HaltRefusedFails",
+     {HALT},
+     WIN_ERROR_GEN_FAILURE,
+     [](UsbDevice& d) { return d.vendor_request(0xA0, 0x7F92, 0, 1); },
+     false},
     {"DownloadWriteRefusedFails", download_until(1), WIN_ERROR_GEN_FAILURE, load, false},
     {"DownloadReadBackRefusedFails", download_until(15), WIN_ERROR_GEN_FAILURE, load, false},
-    {"StringStalledFails", {NO_STRING}, WIN_ERROR_GEN_FAILURE,
+    {"StringStalledFails",
+     {NO_STRING},
+     WIN_ERROR_GEN_FAILURE,
      [](UsbDevice& d) {
          std::array<std::uint8_t, STRING_ANSWER_SIZE> answer{};
          return d.get_string(1, 0x001B, answer);
      },
      false},
-    {"WriteTimingOutFails", {{"write 06 1" + digest(&ZERO, 1)}}, WIN_ERROR_SEM_TIMEOUT,
+    {"WriteTimingOutFails",
+     {{"write 06 1" + digest(&ZERO, 1)}},
+     WIN_ERROR_SEM_TIMEOUT,
      [](UsbDevice& d) {
          std::uint32_t moved = 0;
          return d.bulk_write(3, &ZERO, 1, moved);
@@ -388,9 +400,10 @@ TEST(Winusb, DownloadThatReadsBackOtherwiseFails) {
 }
 
 TEST(Winusb, ReadThatTimesOutWithBytesIsShort) {
-    ScriptedWinusb calls(concat({{LISTED}, opened(FIRMWARE_PIPES), {CLOSE}}),
-                         {{.call = "read 82 4", .error = WIN_ERROR_SEM_TIMEOUT, .data = {7, 8}, .moved = 2},
-                          {"read 82 2", WIN_ERROR_SEM_TIMEOUT}});
+    ScriptedWinusb calls(
+        concat({{LISTED}, opened(FIRMWARE_PIPES), {CLOSE}}),
+        {{.call = "read 82 4", .error = WIN_ERROR_SEM_TIMEOUT, .data = {7, 8}, .moved = 2},
+         {"read 82 2", WIN_ERROR_SEM_TIMEOUT}});
     WinusbBackend backend(calls);
     auto device = backend.open(0);
     std::uint8_t data[4] = {};
@@ -461,9 +474,13 @@ TEST_F(WinusbCable, BootsThroughTheRenumerationToTheSameAdapter) {
                 opened(FIRMWARE_PIPES),
                 {CLOSE, both},
                 opened(FIRMWARE_PIPES),
-                {says(1, "USB_SPI"), says(2, "V010"), both,
-                 {.call = "poll 82 4096 20", .data = {0x0E, 0x0E}, .moved = 2}, DRAINED,
-                 PROBE_WRITE, CLOSE}}),
+                {says(1, "USB_SPI"),
+                 says(2, "V010"),
+                 both,
+                 {.call = "poll 82 4096 20", .data = {0x0E, 0x0E}, .moved = 2},
+                 DRAINED,
+                 PROBE_WRITE,
+                 CLOSE}}),
         {PROBE_ANSWER});
     {
         platform::SimulatedTime time(0);
