@@ -133,26 +133,12 @@ class WinusbDevice final : public UsbDevice, private ControlPipe {
 
     bool bulk_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
                    std::uint32_t& transferred) override {
-        transferred = 0;
-        const std::optional<PipeEndpoint> endpoint = usable(pipe, true);
-        if (!endpoint) {
-            return false;
-        }
-        const std::uint32_t error = adapter_->calls().read_pipe(
-            adapter_->handle(), endpoint->address, buffer, length, transferred);
-        return moved(error, transferred);
+        return read(pipe, buffer, length, transferred, 0);
     }
 
     bool poll_read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
                    std::uint32_t& transferred) override {
-        transferred = 0;
-        const std::optional<PipeEndpoint> endpoint = usable(pipe, true);
-        if (!endpoint) {
-            return false;
-        }
-        const std::uint32_t error = adapter_->calls().poll_pipe(
-            adapter_->handle(), endpoint->address, buffer, length, transferred, POLL_READ_MS);
-        return moved(error, transferred);
+        return read(pipe, buffer, length, transferred, POLL_READ_MS);
     }
 
     std::string location() const override { return adapter_->path(); }
@@ -166,6 +152,23 @@ class WinusbDevice final : public UsbDevice, private ControlPipe {
             return ControlOutcome::DONE;
         }
         return means_gone(error) ? ControlOutcome::GONE : ControlOutcome::FAILED;
+    }
+
+    // Bounded by the pipe's time-out, or given up after `wait_ms` when that is set.
+    bool read(std::uint32_t pipe, std::uint8_t* buffer, std::uint32_t length,
+              std::uint32_t& transferred, std::uint32_t wait_ms) {
+        transferred = 0;
+        const std::optional<PipeEndpoint> endpoint = usable(pipe, true);
+        if (!endpoint) {
+            return false;
+        }
+        WinusbCalls& calls = adapter_->calls();
+        const std::uint32_t error = wait_ms == 0
+                                        ? calls.read_pipe(adapter_->handle(), endpoint->address,
+                                                          buffer, length, transferred)
+                                        : calls.poll_pipe(adapter_->handle(), endpoint->address,
+                                                          buffer, length, transferred, wait_ms);
+        return moved(error, transferred);
     }
 
     std::optional<PipeEndpoint> usable(std::uint32_t pipe, bool in) const {

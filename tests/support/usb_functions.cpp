@@ -129,15 +129,7 @@ class EmulatedFunction final : public UsbFunction {
     }
 
     // A transfer the adapter could not finish in its own time was NAKed: the host asks again.
-    int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data) override {
-        return transfer(pipe, in, data, false);
-    }
-    int poll(std::uint32_t pipe, std::span<std::uint8_t> data) override {
-        return transfer(pipe, true, data, true);
-    }
-
-  private:
-    int transfer(std::uint32_t pipe, bool in, std::span<std::uint8_t> data, bool poll) {
+    int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data, bool poll) override {
         std::shared_ptr<usb::UsbDevice> handle;
         {
             std::lock_guard lock(mutex_);
@@ -153,6 +145,7 @@ class EmulatedFunction final : public UsbFunction {
         return result < 0 && adapter_.connection() != connection ? -ESHUTDOWN : result;
     }
 
+  private:
     sim::EmulatedAdapter& adapter_;
     usb::UsbBackend& handles_;
     std::atomic<bool> booting_{false};
@@ -247,15 +240,7 @@ class SimFunction final : public UsbFunction {
         return -EPIPE;
     }
 
-    int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data) override {
-        return transfer(pipe, in, data, false);
-    }
-    int poll(std::uint32_t pipe, std::span<std::uint8_t> data) override {
-        return transfer(pipe, true, data, true);
-    }
-
-  private:
-    int transfer(std::uint32_t pipe, bool in, std::span<std::uint8_t> data, bool poll) {
+    int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data, bool poll) override {
         std::shared_ptr<usb::UsbDevice> handle;
         {
             std::lock_guard lock(mutex_);

@@ -38,11 +38,9 @@ class UsbFunction {
     virtual int control(std::span<const std::uint8_t, 8> setup, std::span<std::uint8_t> data) = 0;
     // A bulk or interrupt transfer on pipe N (the N-th endpoint of interface 0): the bytes
     // moved, or -errno; -EAGAIN when the device had nothing yet (it NAKs): the host
-    // controller asks again for as long as the transfer is in flight.
-    virtual int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data) = 0;
-    // An IN transfer that takes only what the device holds now: as bulk, with -EAGAIN at
-    // once when it holds nothing.
-    virtual int poll(std::uint32_t pipe, std::span<std::uint8_t> data) = 0;
+    // controller asks again for as long as the transfer is in flight. With `poll` an IN
+    // transfer takes only what the device holds now, and -EAGAIN comes at once.
+    virtual int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data, bool poll) = 0;
 };
 
 // The simulated adapters as USB functions; `handles` gives the handles that carry the

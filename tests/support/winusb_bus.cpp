@@ -173,24 +173,23 @@ std::uint32_t WinusbBus::write_pipe(void* handle, std::uint8_t endpoint, const s
                                     std::uint32_t length, std::uint32_t& transferred) {
     // The function takes a mutable span for both directions; a write only reads it.
     return transfer(handle, endpoint, std::span(const_cast<std::uint8_t*>(data), length),
-                    transferred, 0);
+                    transferred, false);
 }
 
 std::uint32_t WinusbBus::read_pipe(void* handle, std::uint8_t endpoint, std::uint8_t* buffer,
                                    std::uint32_t length, std::uint32_t& transferred) {
-    return transfer(handle, endpoint, std::span(buffer, length), transferred, 0);
+    return transfer(handle, endpoint, std::span(buffer, length), transferred, false);
 }
 
 std::uint32_t WinusbBus::poll_pipe(void* handle, std::uint8_t endpoint, std::uint8_t* buffer,
                                    std::uint32_t length, std::uint32_t& transferred,
-                                   std::uint32_t wait_ms) {
-    return transfer(handle, endpoint, std::span(buffer, length), transferred,
-                    std::max<std::uint32_t>(wait_ms, 1));
+                                   std::uint32_t /*wait_ms: what the device holds comes at once*/) {
+    return transfer(handle, endpoint, std::span(buffer, length), transferred, true);
 }
 
 // A transfer that the device NAKs is asked again until the pipe's time-out; a poll asks once.
 std::uint32_t WinusbBus::transfer(void* handle, std::uint8_t endpoint, std::span<std::uint8_t> data,
-                                  std::uint32_t& transferred, std::uint32_t poll_ms) {
+                                  std::uint32_t& transferred, bool poll) {
     transferred = 0;
     const Handle& h = *static_cast<Handle*>(handle);
     UsbFunction& function = *h.port->function;
@@ -208,7 +207,7 @@ std::uint32_t WinusbBus::transfer(void* handle, std::uint8_t endpoint, std::span
         }
         pipe = static_cast<std::uint32_t>(found - pipes.begin());
         const auto timeout = h.timeouts.find(endpoint);
-        if (timeout == h.timeouts.end() && poll_ms == 0) {
+        if (timeout == h.timeouts.end() && !poll) {
             ADD_FAILURE() << "a transfer on pipe " << std::hex << int{endpoint}
                           << " without its time-out";
             return usb::WIN_ERROR_GEN_FAILURE;
@@ -217,14 +216,10 @@ std::uint32_t WinusbBus::transfer(void* handle, std::uint8_t endpoint, std::span
     }
     const bool in = (endpoint & usb::ENDPOINT_IN) != 0;
     int result = 0;
-    if (poll_ms != 0) {
-        result = function.poll(pipe, data);
-    } else {
-        const auto deadline = std::chrono::steady_clock::now() + platform::wait_limit(timeout_ms);
-        do {
-            result = function.bulk(pipe, in, data);
-        } while (result == -EAGAIN && std::chrono::steady_clock::now() < deadline);
-    }
+    const auto deadline = std::chrono::steady_clock::now() + platform::wait_limit(timeout_ms);
+    do {
+        result = function.bulk(pipe, in, data, poll);
+    } while (result == -EAGAIN && !poll && std::chrono::steady_clock::now() < deadline);
     if (result < 0) {
         return transfer_error(result, function.connection() == h.connection);
     }

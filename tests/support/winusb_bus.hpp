@@ -52,7 +52,7 @@ class WinusbBus final : public usb::WinusbCalls {
 
   private:
     std::uint32_t transfer(void* handle, std::uint8_t endpoint, std::span<std::uint8_t> data,
-                           std::uint32_t& transferred, std::uint32_t poll_ms);
+                           std::uint32_t& transferred, bool poll);
 
     platform::SimulatedTime* time_;
     mutable std::mutex mutex_;
