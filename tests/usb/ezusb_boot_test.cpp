@@ -53,6 +53,10 @@ struct BootCase {
     sleeps_t sleeps = {};
 };
 
+void PrintTo(const BootCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const BootCase BOOT_CASES[] = {
     {.name = "NoAdapterMeansOneOpen", .script = {NONE}, .result = 2, .output = SETUP + NOT_FOUND},
     {.name = "RunningAdapterIsNeitherHaltedNorLoaded",

@@ -332,6 +332,10 @@ struct FaultCase {
     bool expected;
 };
 
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 const std::uint8_t ZERO = 0;
 
 bool release(UsbDevice& d) {
