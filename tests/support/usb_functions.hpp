@@ -3,10 +3,16 @@
 // packet, and transfers by pipe. The device-node harness (tests/mockdev/) puts them behind
 // usbfs, the WinUSB double (winusb_bus.hpp) behind WinUSB's calls.
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <span>
 #include <vector>
+
+// The results are usbfs's: where the host's C library lacks a code, Linux's stands in.
+#ifndef ESHUTDOWN
+#define ESHUTDOWN 108
+#endif
 
 namespace oscset::sim {
 class EmulatedAdapter;
