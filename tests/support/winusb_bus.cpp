@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <optional>
 
 namespace oscset::testing {
 namespace {
@@ -29,7 +30,6 @@ std::uint32_t transfer_error(int result, bool still_there) {
 struct WinusbBus::Port {
     std::unique_ptr<UsbFunction> function;
     std::string path;
-    std::string service;
     std::uint32_t connection = 0;     // as last enumerated; 0: not on the bus
     std::vector<std::uint8_t> pipes;  // of that connection's configuration
 };
@@ -38,6 +38,18 @@ struct WinusbBus::Handle {
     Port* port;
     std::uint32_t connection;
     std::map<std::uint8_t, std::uint32_t> timeouts;  // ms, by endpoint
+
+    // The connection that the handle serves is still on the bus.
+    bool live() const {
+        return port->connection == connection && port->function->connection() == connection;
+    }
+    // The pipe number of the endpoint in that connection's configuration.
+    std::optional<std::uint32_t> pipe(std::uint8_t endpoint) const {
+        const auto found = std::find(port->pipes.begin(), port->pipes.end(), endpoint);
+        return found != port->pipes.end()
+                   ? std::optional(static_cast<std::uint32_t>(found - port->pipes.begin()))
+                   : std::nullopt;
+    }
 };
 
 WinusbBus::WinusbBus(platform::SimulatedTime* time) : time_(time) {
@@ -52,7 +64,7 @@ WinusbBus::~WinusbBus() {
     }
 }
 
-void WinusbBus::plug(std::unique_ptr<UsbFunction> function, std::string service) {
+void WinusbBus::plug(std::unique_ptr<UsbFunction> function) {
     char path[96];
     std::snprintf(
         path, sizeof path,
@@ -61,7 +73,6 @@ void WinusbBus::plug(std::unique_ptr<UsbFunction> function, std::string service)
     auto port = std::make_unique<Port>();
     port->function = std::move(function);
     port->path = path;
-    port->service = std::move(service);
     {
         std::lock_guard lock(mutex_);
         ports_.push_back(std::move(port));
@@ -93,8 +104,8 @@ std::vector<usb::UsbDeviceEntry> WinusbBus::devices() {
     std::lock_guard lock(mutex_);
     std::vector<usb::UsbDeviceEntry> listed;
     for (const std::unique_ptr<Port>& port : ports_) {
-        if (port->connection != 0 && port->function->connection() == port->connection) {
-            listed.push_back({port->path, port->service});
+        if (port->connection != 0 && Handle{port.get(), port->connection, {}}.live()) {
+            listed.push_back({port->path, "WinUSB"});
         }
     }
     return listed;
@@ -103,11 +114,11 @@ std::vector<usb::UsbDeviceEntry> WinusbBus::devices() {
 void* WinusbBus::open(const std::string& path, std::uint32_t& error) {
     std::lock_guard lock(mutex_);
     for (const std::unique_ptr<Port>& port : ports_) {
-        if (port->path == path && port->connection != 0 &&
-            port->function->connection() == port->connection) {
+        auto handle = std::make_unique<Handle>(Handle{port.get(), port->connection, {}});
+        if (port->path == path && port->connection != 0 && handle->live()) {
             error = 0;
             ++open_handles_;
-            return new Handle{port.get(), port->connection, {}};
+            return handle.release();
         }
     }
     error = usb::WIN_ERROR_NO_SUCH_DEVICE;
@@ -121,8 +132,8 @@ void WinusbBus::close(void* handle) {
 }
 
 std::uint32_t WinusbBus::set_auto_suspend(void* handle, bool) {
-    const Handle& h = *static_cast<Handle*>(handle);
-    return h.port->function->connection() == h.connection ? 0 : usb::WIN_ERROR_DEVICE_NOT_CONNECTED;
+    std::lock_guard lock(mutex_);
+    return static_cast<Handle*>(handle)->live() ? 0 : usb::WIN_ERROR_DEVICE_NOT_CONNECTED;
 }
 
 std::vector<std::uint8_t> WinusbBus::pipes(void* handle) {
@@ -134,11 +145,10 @@ std::vector<std::uint8_t> WinusbBus::pipes(void* handle) {
 std::uint32_t WinusbBus::set_pipe_timeout(void* handle, std::uint8_t endpoint, std::uint32_t ms) {
     std::lock_guard lock(mutex_);
     Handle& h = *static_cast<Handle*>(handle);
-    if (h.port->connection != h.connection) {
+    if (!h.live()) {
         return usb::WIN_ERROR_DEVICE_NOT_CONNECTED;
     }
-    const std::vector<std::uint8_t>& pipes = h.port->pipes;
-    if (std::find(pipes.begin(), pipes.end(), endpoint) == pipes.end()) {
+    if (!h.pipe(endpoint)) {
         return usb::WIN_ERROR_INVALID_PARAMETER;  // no such pipe in the current setting
     }
     h.timeouts[endpoint] = ms;
@@ -197,15 +207,14 @@ std::uint32_t WinusbBus::transfer(void* handle, std::uint8_t endpoint, std::span
     std::uint32_t timeout_ms = 0;
     {
         std::lock_guard lock(mutex_);
-        if (h.port->connection != h.connection || function.connection() != h.connection) {
+        if (!h.live()) {
             return usb::WIN_ERROR_DEVICE_NOT_CONNECTED;
         }
-        const std::vector<std::uint8_t>& pipes = h.port->pipes;
-        const auto found = std::find(pipes.begin(), pipes.end(), endpoint);
-        if (found == pipes.end()) {
+        const std::optional<std::uint32_t> found = h.pipe(endpoint);
+        if (!found) {
             return usb::WIN_ERROR_INVALID_PARAMETER;
         }
-        pipe = static_cast<std::uint32_t>(found - pipes.begin());
+        pipe = *found;
         const auto timeout = h.timeouts.find(endpoint);
         if (timeout == h.timeouts.end() && !poll) {
             ADD_FAILURE() << "a transfer on pipe " << std::hex << int{endpoint}

@@ -25,8 +25,8 @@ class WinusbBus final : public usb::WinusbCalls {
     WinusbBus(const WinusbBus&) = delete;
     WinusbBus& operator=(const WinusbBus&) = delete;
 
-    // Plugs a device into the next port, bound to the driver `service`.
-    void plug(std::unique_ptr<UsbFunction> function, std::string service = "WinUSB");
+    // Plugs a device, bound to WinUSB, into the next port.
+    void plug(std::unique_ptr<UsbFunction> function);
     // One look of the hub: lets `ms` pass for every device and enumerates those that came.
     void tick(std::uint32_t ms);
     int open_handles() const;

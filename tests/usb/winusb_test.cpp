@@ -515,6 +515,8 @@ TEST_F(WinusbCable, PulledAdapterFailsItsTransfersUntilItIsBack) {
     ASSERT_EQ(usb_cable_probe(), 1);
     console.clear();
     EXPECT_EQ(usb_cable_probe(), 0);
+    // The failed write does not wait for the read it armed: let that read be made.
+    EXPECT_EQ(usb_read_wait(true), -1);
     EXPECT_EQ(usb_pipe_send(&byte, 1), -1);
     EXPECT_EQ(console.text(), "error ! USB SPI Protcol\nerror ! USB SPI TX\n");
 
