@@ -251,11 +251,10 @@ bool keeps_the_rule(const FaultSweep& c, Rig& rig, const ProgramRun& run) {
 
 class FaultSweepTest : public ::testing::TestWithParam<std::tuple<FaultSweep, CablePath>> {};
 
-// Over libusb every run plugs a device node: every eighth count, and the last; over WinUSB,
-// whose backend's own handling is what it adds, every fourth. Under a sanitizer, whose runs
-// are slow, every fourth of those; the driver's calls take them all.
-constexpr std::uint32_t LIBUSB_SWEEP_STEP = 8;
-constexpr std::uint32_t WINUSB_SWEEP_STEP = 4;
+// Every count over the driver's calls; over libusb, where every run plugs a device node, and
+// over WinUSB, whose backend's own handling is what it adds, every eighth count and the last.
+// Under a sanitizer, whose runs are slow, every fourth of those.
+constexpr std::uint32_t BACKEND_SWEEP_STEP = 8;
 constexpr std::uint32_t SWEEP_STRIDE = OSCSET_SANITIZED ? 4 : 1;
 
 TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
@@ -271,10 +270,8 @@ TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
     const std::uint32_t transfers = transfers_of_a_clean_run(c, path);
     ASSERT_GT(transfers, 20u);
     RecordProperty("bulk_transfers", static_cast<int>(transfers));
-    const std::uint32_t step = (path == CablePath::LIBUSB   ? LIBUSB_SWEEP_STEP
-                                : path == CablePath::WINUSB ? WINUSB_SWEEP_STEP
-                                                            : 1) *
-                               SWEEP_STRIDE;
+    const std::uint32_t step =
+        (path == CablePath::USB_ADAPTER ? 1 : BACKEND_SWEEP_STEP) * SWEEP_STRIDE;
     for (std::uint32_t n = 0; n <= transfers;
          n = n < transfers ? std::min(n + step, transfers) : transfers + 1) {
         SCOPED_TRACE(std::string(c.key) + "=" + std::to_string(n));
