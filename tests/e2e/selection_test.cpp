@@ -78,8 +78,7 @@ TEST_P(CableChoice, OpensTheNamedCable) {
     std::string error;
     ASSERT_TRUE(sim::parse_board_description(c.board, description, error)) << error;
     platform::SimulatedTime time(TIME_DIVISOR);
-    sim::SimHardware hardware(description,
-                              {.printer_port = c.printer_port, .adapter = {.offline_opens = 3}});
+    sim::SimHardware hardware(description, {.printer_port = c.printer_port});
     if (sim::SimPrinterPort* port = hardware.printer_port()) {
         port->attach_cable(c.parallel_cable_attached);
     }
