@@ -55,8 +55,25 @@ bool parse_fault(std::string_view key, std::string_view value, UsbFaults& faults
     return true;
 }
 
+bool parse_cable(std::string_view value, SimCable& cable, std::string& error) {
+    if (value == "usb") {
+        cable = SimCable::USB;
+    } else if (value == "parallel") {
+        cable = SimCable::PARALLEL;
+    } else if (value == "direct") {
+        cable = SimCable::DIRECT;
+    } else {
+        error = "cable= takes usb, parallel or direct";
+        return false;
+    }
+    return true;
+}
+
 bool parse_item(std::string_view key, std::string_view value, SimDescription& out,
                 std::string& error) {
+    if (key == "cable") {
+        return parse_cable(value, out.cable, error);
+    }
     if (key == "chain") {
         out.board.chain.clear();
         for (std::string_view part : split(value, '+')) {

@@ -14,6 +14,10 @@
 //                                 read fails
 //   unplug=<N>                    after N bulk transfers the adapter is gone
 //   stale=1|0                     the adapter holds an answer an interrupted run left unread
+//   cable=usb|parallel|direct     the cable that the program opens: the USB adapter, or in
+//                                 its place the printer-port cable on a port at 0x378 or a
+//                                 cable wired straight to the connector (no USB adapter then)
+//                                 (default usb)
 
 #include <string>
 
@@ -24,11 +28,13 @@
 namespace oscset::sim {
 
 enum class AdapterKind { FRESH, READY, ABSENT, EMULATED };
+enum class SimCable { USB, PARALLEL, DIRECT };
 
 struct SimDescription {
     BoardConfig board;
     AdapterKind adapter = AdapterKind::FRESH;
     UsbFaults faults;
+    SimCable cable = SimCable::USB;
 };
 
 // Fills `out` from the text (null or empty: every default). False with a message in `error`

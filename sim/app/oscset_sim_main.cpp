@@ -1,7 +1,8 @@
 // oscset-sim: the program with a simulated board, adapter and chain in place of the
 // hardware, described by OSCSET_SIM_BOARD. With OSCSET_SIM_LOG=<file> (or - for standard
 // error) the board's event log is written as it happens; without it the output is exactly
-// what oscset prints with a real board.
+// what oscset prints with a real board. OSCSET_SIM_VCD=<file> writes the JTAG pins as a VCD
+// file, OSCSET_SIM_PCAP=<file> the adapter's USB traffic as a usbmon pcap file.
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,20 @@
 #include "frontend/driver.hpp"
 #include "sim/app/board_description.hpp"
 #include "sim/app/sim_hardware.hpp"
+
+namespace {
+
+std::string variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+int cannot_write(const char* name, const std::string& path) {
+    std::fprintf(stderr, "oscset-sim: %s: cannot write %s\n", name, path.c_str());
+    return 2;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     oscset::sim::SimDescription description;
@@ -23,19 +38,27 @@ int main(int argc, char** argv) {
     if (const char* path = std::getenv("OSCSET_SIM_LOG"); path != nullptr && *path != '\0') {
         log = std::string(path) == "-" ? stderr : std::fopen(path, "w");
         if (log == nullptr) {
-            std::fprintf(stderr, "oscset-sim: OSCSET_SIM_LOG: cannot write %s\n", path);
-            return 2;
+            return cannot_write("OSCSET_SIM_LOG", path);
         }
         std::setvbuf(log, nullptr, _IOLBF, 1024);
         description.board.log_file = log;
     }
+    oscset::sim::SimHardwareOptions options;
+    options.vcd_file = variable("OSCSET_SIM_VCD");
+    options.pcap_file = variable("OSCSET_SIM_PCAP");
     int code = 0;
     {
-        oscset::sim::SimHardware hardware(description);
+        oscset::sim::SimHardware hardware(description, options);
         if (!hardware.board().valid()) {
             std::fprintf(stderr, "oscset-sim: OSCSET_SIM_BOARD: %s\n",
                          hardware.board().error().c_str());
             return 2;
+        }
+        if (hardware.probe() != nullptr && !hardware.probe()->ok()) {
+            return cannot_write("OSCSET_SIM_VCD", options.vcd_file);
+        }
+        if (hardware.capture() != nullptr && !hardware.capture()->ok()) {
+            return cannot_write("OSCSET_SIM_PCAP", options.pcap_file);
         }
         code = oscset::frontend::oscset_main(argc, argv, stdin, oscset::frontend::hardware_board());
     }

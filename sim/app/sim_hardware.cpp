@@ -2,6 +2,7 @@
 
 #include "cables/cable.hpp"
 #include "cables/parallel/port_io.hpp"
+#include "cables/parallel/xpar.hpp"
 #include "cables/usb/usb_cable.hpp"
 #include "cables/usb/usb_device.hpp"
 #include "cables/usb/usb_pipes.hpp"
@@ -25,6 +26,20 @@ void leave_stale_answer(EmulatedAdapter& adapter) {
     usb::usb_cable_close();
 }
 
+// The bus with no adapter plugged in.
+class EmptyBus final : public usb::UsbBackend {
+  public:
+    std::unique_ptr<usb::UsbDevice> open(int) override { return nullptr; }
+};
+EmptyBus empty_bus;
+
+// The emulated chip's time on the wire's axis.
+std::uint64_t nanoseconds(std::uint64_t cycles) {
+    constexpr std::uint64_t NS_PER_SECOND = 1'000'000'000;
+    constexpr std::uint64_t RATE = EmulatedAdapter::CYCLES_PER_SECOND;
+    return cycles / RATE * NS_PER_SECOND + cycles % RATE * NS_PER_SECOND / RATE;
+}
+
 }  // namespace
 
 void reset_program_state() {
@@ -37,36 +52,71 @@ void reset_program_state() {
 SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions options)
     : board_(std::make_unique<Board>(description.board)) {
     reset_program_state();
+    const AdapterKind kind =
+        description.cable == SimCable::USB ? description.adapter : AdapterKind::ABSENT;
+    if (!options.vcd_file.empty()) {
+        JtagProbe::Clock clock;
+        if (kind == AdapterKind::EMULATED) {
+            clock = [this] { return nanoseconds(emulated_->cycles_in_port_call()); };
+        }
+        probe_ = std::make_unique<JtagProbe>(*board_, options.vcd_file.c_str(), std::move(clock));
+    }
     UnpluggableAdapter* adapter = nullptr;
-    if (description.adapter == AdapterKind::EMULATED) {
-        emulated_ = std::make_unique<EmulatedAdapter>(*board_);
+    if (kind == AdapterKind::EMULATED) {
+        emulated_ = std::make_unique<EmulatedAdapter>(port());
         if (description.faults.stale) {
             leave_stale_answer(*emulated_);
         }
         adapter = emulated_.get();
-    } else if (description.adapter != AdapterKind::ABSENT) {
+    } else if (kind != AdapterKind::ABSENT) {
         SimAdapterConfig config = options.adapter;
-        config.mode = description.adapter == AdapterKind::READY ? SimAdapterMode::RUNNING
-                                                                : SimAdapterMode::FRESH;
+        config.mode = kind == AdapterKind::READY ? SimAdapterMode::RUNNING : SimAdapterMode::FRESH;
         if (options.adapter.mode != SimAdapterMode::FRESH) {
             config.mode = options.adapter.mode;  // a test's own fault wins
         }
         config.stale_answer = config.stale_answer || description.faults.stale;
-        adapter_ = std::make_unique<SimAdapter>(*board_, config);
+        adapter_ = std::make_unique<SimAdapter>(port(), config);
         adapter = adapter_.get();
     }
     if (adapter != nullptr) {
         usb_ = std::make_unique<FaultyUsb>(*adapter, description.faults);
     }
-    usb::set_usb_backend(usb_.get());
-    if (options.printer_port) {
-        printer_port_ = std::make_unique<SimPrinterPort>(*board_);
+    if (!options.pcap_file.empty()) {
+        UsbmonCapture::Clock clock;
+        if (emulated_) {
+            clock = [this] { return nanoseconds(emulated_->cycles()); };
+        }
+        capture_ =
+            std::make_unique<UsbmonCapture>(usb_ ? static_cast<usb::UsbBackend&>(*usb_) : empty_bus,
+                                            options.pcap_file.c_str(), std::move(clock));
+    }
+    usb::set_usb_backend(host_usb());
+    if (options.printer_port || description.cable == SimCable::PARALLEL) {
+        printer_port_ = std::make_unique<SimPrinterPort>(port());
     }
     parallel::set_port_io(printer_port_.get());
+    // The program opens the USB adapter's cable: another cable takes its name.
+    if (description.cable == SimCable::DIRECT) {
+        direct_ = std::make_unique<DirectCable>(port());
+        cable::cable_set_driver(cable::USB_CABLE_NAME, direct_.get());
+    } else if (description.cable == SimCable::PARALLEL) {
+        cable::cable_set_driver(cable::USB_CABLE_NAME, &parallel::xpar_cable());
+    }
+    replaces_usb_cable_ = description.cable != SimCable::USB;
+}
+
+usb::UsbBackend* SimHardware::host_usb() {
+    if (capture_) {
+        return capture_.get();
+    }
+    return usb_.get();
 }
 
 SimHardware::~SimHardware() {
     reset_program_state();
+    if (replaces_usb_cable_) {
+        cable::cable_set_driver(cable::USB_CABLE_NAME, nullptr);
+    }
     usb::set_usb_backend(nullptr);
     parallel::set_port_io(nullptr);
 }
