@@ -124,9 +124,32 @@ std::vector<std::uint8_t> bytes_msb_first(const std::string& bits, std::size_t f
     return out;
 }
 
+// A .bit file's stream: after the 13-byte preamble, fields 'a' to 'd' (a 16-bit length each),
+// then 'e' with a 32-bit length and the stream; lengths big-endian.
+std::vector<std::uint8_t> bit_file_stream(const std::vector<std::uint8_t>& file) {
+    const auto big_endian = [&file](std::size_t at, int bytes) {
+        std::size_t v = 0;
+        for (int i = 0; i < bytes && at + i < file.size(); ++i) {
+            v = v << 8 | file[at + i];
+        }
+        return v;
+    };
+    for (std::size_t at = 13; at < file.size();) {
+        if (file[at] == 'e') {
+            const std::size_t length = big_endian(at + 1, 4);
+            return {
+                file.begin() + static_cast<std::ptrdiff_t>(std::min(at + 5, file.size())),
+                file.begin() + static_cast<std::ptrdiff_t>(std::min(at + 5 + length, file.size()))};
+        }
+        at += 3 + big_endian(at + 1, 2);
+    }
+    return {};
+}
+
 // The decoded wire: instructions loaded after the chain scan, the longest CFG_IN scan and the
 // USER1 scans' bits.
-void check_jtag_wire(const std::vector<Scan>& scans, const std::vector<std::uint8_t>& design) {
+void check_jtag_wire(const std::vector<Scan>& scans,
+                     const std::vector<std::uint8_t>& design_stream) {
     ASSERT_FALSE(scans.empty()) << "sigrok decoded nothing";
     const std::size_t ir_bits = sim::find_part("2s30")->ir_length;
     std::vector<std::pair<std::uint32_t, std::size_t>> instructions;
@@ -152,16 +175,8 @@ void check_jtag_wire(const std::vector<Scan>& scans, const std::vector<std::uint
     };
     EXPECT_EQ(instructions, expected);
 
-    // A .bit file ends with its stream: 'e', the length (big-endian), the bytes.
-    const std::vector<std::uint8_t> shifted = bytes_msb_first(stream);
-    ASSERT_GT(design.size(), shifted.size() + 5);
-    const std::size_t at = design.size() - shifted.size();
-    const std::uint32_t length = static_cast<std::uint32_t>(design[at - 4]) << 24 |
-                                 design[at - 3] << 16 | design[at - 2] << 8 | design[at - 1];
-    EXPECT_EQ(design[at - 5], 'e');
-    EXPECT_EQ(length, shifted.size());
-    EXPECT_EQ(stream.size() % 8, 0u);
-    EXPECT_TRUE(std::equal(shifted.begin(), shifted.end(), design.begin() + at))
+    EXPECT_EQ(stream.size(), 8 * design_stream.size());
+    EXPECT_TRUE(bytes_msb_first(stream) == design_stream)
         << "the CFG_IN bits are not the design's stream";
 
     // From the start bit on, a write packet to address 0 with the 8-byte record:
@@ -184,13 +199,16 @@ void check_jtag_wire(const std::vector<Scan>& scans, const std::vector<std::uint
     EXPECT_TRUE(found) << "no USER1 packet writes the control record";
 }
 
-// The firmware's download between the CPU's halt and its run, and the clocks that the bulk
-// OUT data asks for.
-void check_usb_wire(const std::vector<std::string>& submits, std::uint64_t board_clocks) {
+// The firmware's download between the CPU's halt and its run; the clocks that the bulk OUT data
+// asks for; the stream in byte mode, each byte least significant bit first (its last byte goes
+// one clock a byte, with the TMS change of its last clock).
+void check_usb_wire(const std::vector<std::string>& submits, std::uint64_t board_clocks,
+                    const std::vector<std::uint8_t>& design_stream) {
     const std::span<const std::uint8_t> firmware = resources::ezusb_firmware();
     std::vector<int> loaded(firmware.size(), -1);
     enum { BEFORE_HALT, LOADING, RUNNING } phase = BEFORE_HALT;
     std::uint64_t clocks = 0;
+    std::vector<std::uint8_t> byte_mode;
     for (const std::string& line : submits) {
         const std::vector<std::string> f = fields(line);  // type, endpoint, request, value, data
         ASSERT_EQ(f.size(), 6u) << line;
@@ -216,6 +234,7 @@ void check_usb_wire(const std::vector<std::string>& submits, std::uint64_t board
             if (std::find(std::begin(BYTE_MODE_OUT), std::end(BYTE_MODE_OUT), endpoint) !=
                 std::end(BYTE_MODE_OUT)) {
                 clocks += 8 * data.size();
+                byte_mode.insert(byte_mode.end(), data.begin(), data.end());
             } else if (endpoint == CLOCK_OUT) {
                 clocks += std::count_if(data.begin(), data.end(),
                                         [](std::uint8_t b) { return (b & LEVELS_ONLY) == 0; });
@@ -226,6 +245,18 @@ void check_usb_wire(const std::vector<std::string>& submits, std::uint64_t board
     EXPECT_TRUE(std::equal(firmware.begin(), firmware.end(), loaded.begin()))
         << "the 0xA0 writes do not cover the firmware image";
     EXPECT_EQ(clocks, board_clocks);
+    ASSERT_FALSE(design_stream.empty());
+    std::vector<std::uint8_t> lsb_first(design_stream.begin(), design_stream.end() - 1);
+    std::transform(lsb_first.begin(), lsb_first.end(), lsb_first.begin(), [](std::uint8_t b) {
+        std::uint8_t r = 0;
+        for (int k = 0; k < 8; ++k) {
+            r = static_cast<std::uint8_t>(r << 1 | ((b >> k) & 1));
+        }
+        return r;
+    });
+    EXPECT_NE(std::search(byte_mode.begin(), byte_mode.end(), lsb_first.begin(), lsb_first.end()),
+              byte_mode.end())
+        << "the bulk OUT data does not carry the stream";
 }
 
 TEST(Wire, AWholeRunReadsBackThroughSigrokAndTshark) {
@@ -242,12 +273,13 @@ TEST(Wire, AWholeRunReadsBackThroughSigrokAndTshark) {
         EXPECT_EQ(rig.run({"12.3M"}).exit_code, 0);
         board_clocks = rig.board().clocks();
     }
-    check_jtag_wire(decoded_scans(vcd.path()), read_file(test_data(DESIGN)));
+    const std::vector<std::uint8_t> stream = bit_file_stream(read_file(test_data(DESIGN)));
+    check_jtag_wire(decoded_scans(vcd.path()), stream);
     check_usb_wire(output_lines(std::string("tshark -r ") + pcap.path() +
                                 " -Y usb.urb_type==83 -T fields -e usb.transfer_type" +
                                 " -e usb.endpoint_address -e usb.setup.bRequest" +
                                 " -e usb.setup.wValue -e usb.data_fragment -e usb.capdata"),
-                   board_clocks);
+                   board_clocks, stream);
 }
 
 // Loading IDCODE and reading it, as cable shifts: count, TDI (most significant bit first,
