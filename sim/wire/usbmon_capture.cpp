@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 namespace oscset::sim {
 namespace {
@@ -14,6 +15,7 @@ constexpr std::uint32_t LINKTYPE_USB_LINUX_MMAPPED = 220;
 constexpr std::size_t RECORD_HEADER = 16;
 constexpr std::size_t USBMON_HEADER = 64;
 constexpr std::uint16_t BUS = 1;
+constexpr std::uint8_t LAST_ADDRESS = 127;
 
 constexpr std::uint8_t TRANSFER_INTERRUPT = 1;
 constexpr std::uint8_t TRANSFER_CONTROL = 2;
@@ -204,16 +206,14 @@ std::unique_ptr<usb::UsbDevice> UsbmonCapture::open(int index) {
         return inner;
     }
     std::lock_guard lock(mutex_);
-    if (slots_.size() <= static_cast<std::size_t>(index)) {
-        slots_.resize(static_cast<std::size_t>(index) + 1);
-    }
-    Slot& slot = slots_[static_cast<std::size_t>(index)];
+    Slot& slot = slots_[index];
     if (!inner) {
         slot.away = true;
         return nullptr;
     }
     if (slot.address == 0 || slot.away) {
-        const std::uint8_t address = next_address_++;
+        const std::uint8_t address = next_address_;
+        next_address_ = next_address_ == LAST_ADDRESS ? FIRST_ADDRESS : next_address_ + 1;
         if (slot.away) {
             // Back on the bus: the host gives it a new address.
             const usb::ControlSetup setup{0, SET_ADDRESS, address, 0, 0};
@@ -264,7 +264,7 @@ void UsbmonCapture::write_record(std::uint64_t ns, char type, std::uint64_t id, 
     put(h, 0, us / US_PER_S, 4);
     put(h, 4, us % US_PER_S, 4);
     put(h, 8, USBMON_HEADER + captured, 4);
-    put(h, 12, USBMON_HEADER + captured, 4);
+    put(h, 12, USBMON_HEADER + std::min<std::size_t>(data.size(), UINT32_MAX - USBMON_HEADER), 4);
     const std::size_t m = RECORD_HEADER;  // the usbmon header
     put(h, m + 0, id, 8);
     h[m + 8] = static_cast<std::uint8_t>(type);

@@ -19,10 +19,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <span>
-#include <vector>
 
 #include "cables/usb/usb_device.hpp"
 #include "cables/usb/usb_requests.hpp"
@@ -85,8 +85,9 @@ class UsbmonCapture final : public usb::UsbBackend {
     std::mutex mutex_;
     std::unique_ptr<std::FILE, FileCloser> file_;
     std::uint64_t next_id_ = 1;
-    std::uint8_t next_address_ = 2;  // the root hub is 1
-    std::vector<Slot> slots_;        // by adapter index
+    static constexpr std::uint8_t FIRST_ADDRESS = 2;  // the root hub is 1
+    std::uint8_t next_address_ = FIRST_ADDRESS;
+    std::map<int, Slot> slots_;  // by adapter index
 };
 
 }  // namespace oscset::sim
