@@ -8,6 +8,7 @@
 #include "jtag/background.hpp"
 #include "jtag/bits.hpp"
 #include "jtag/device_table.hpp"
+#include "jtag/spartan2.hpp"
 #include "jtag/tap.hpp"
 
 namespace oscset::jtag {
@@ -20,19 +21,6 @@ std::int32_t device_count = 0;
 std::int32_t selected = -1;
 chain_position position{};
 std::atomic<std::int32_t> bridge_type{-1};
-
-struct Spartan2Part {
-    std::uint32_t idcode;
-    const char* name;
-};
-constexpr std::array<Spartan2Part, 6> SPARTAN2_PARTS{{
-    {0x00608093, "XC2S15"},
-    {0x0060C093, "XC2S30"},
-    {0x00610093, "XC2S50"},
-    {0x00614093, "XC2S100"},
-    {0x00618093, "XC2S150"},
-    {0x0061C093, "XC2S200"},
-}};
 
 // One clock with TDI high, reading TDO: true when it read high. Tested as a whole byte, so
 // the order of the cable's read-back does not matter.
@@ -162,12 +150,8 @@ std::uint32_t chain_select(std::int32_t index) {
 }
 
 const char* spartan2_name(std::uint32_t idcode) {
-    for (const Spartan2Part& part : SPARTAN2_PARTS) {
-        if ((idcode & IDCODE_VERSION_MASK) == part.idcode) {
-            return part.name;
-        }
-    }
-    return nullptr;
+    const Spartan2Part* part = spartan2_part(idcode);
+    return part != nullptr ? part->name : nullptr;
 }
 
 status_t jtag_read_idcode(std::uint32_t* out) {

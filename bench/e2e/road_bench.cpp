@@ -10,6 +10,7 @@
 #include "cables/cable.hpp"
 #include "cables/usb/usb_cable.hpp"
 #include "frontend/driver.hpp"
+#include "frontend/hardware_board.hpp"
 #include "platform/console.hpp"
 #include "platform/time.hpp"
 #include "sim/app/board_description.hpp"
@@ -124,7 +125,8 @@ void run_program(benchmark::State& state, platform::SimulatedTime& time, Totals&
     int code = 0;
     {
         platform::ConsoleCapture console;
-        code = frontend::oscset_main(2, argv, stdin, frontend::hardware_board());
+        frontend::HardwareClockBoard board({.system_file = "", .accept_placeholder = true});
+        code = frontend::oscset_main(2, argv, stdin, board);
     }
 
     state.PauseTiming();

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "frontend/driver.hpp"
+#include "frontend/hardware_board.hpp"
 #include "platform/console.hpp"
 #include "platform/time.hpp"
 #include "resources/ezusb_firmware.hpp"
@@ -259,9 +260,10 @@ void BM_WholeRunOnTheWire(benchmark::State& state) {
         {
             oscset::sim::SimHardware hardware(description, {.adapter = {}, .vcd_file = vcd});
             const char* argv[] = {"oscset", "12.3M"};
+            oscset::frontend::HardwareClockBoard board(
+                {.system_file = "", .accept_placeholder = true});
             oscset::platform::ConsoleCapture console;
-            code =
-                oscset::frontend::oscset_main(2, argv, stdin, oscset::frontend::hardware_board());
+            code = oscset::frontend::oscset_main(2, argv, stdin, board);
         }
         if (code != 0) {
             state.SkipWithError("the run failed");

@@ -55,25 +55,8 @@ bool parse_fault(std::string_view key, std::string_view value, UsbFaults& faults
     return true;
 }
 
-bool parse_cable(std::string_view value, SimCable& cable, std::string& error) {
-    if (value == "usb") {
-        cable = SimCable::USB;
-    } else if (value == "parallel") {
-        cable = SimCable::PARALLEL;
-    } else if (value == "direct") {
-        cable = SimCable::DIRECT;
-    } else {
-        error = "cable= takes usb, parallel or direct";
-        return false;
-    }
-    return true;
-}
-
 bool parse_item(std::string_view key, std::string_view value, SimDescription& out,
                 std::string& error) {
-    if (key == "cable") {
-        return parse_cable(value, out.cable, error);
-    }
     if (key == "chain") {
         out.board.chain.clear();
         for (std::string_view part : split(value, '+')) {
@@ -99,6 +82,13 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
         }
         return true;
     }
+    if (key == "direct") {
+        if (!parse_flag(value, out.direct_cable)) {
+            error = "direct= takes 0 or 1";
+            return false;
+        }
+        return true;
+    }
     if (key == "adapter") {
         if (value == "fresh") {
             out.adapter = AdapterKind::FRESH;
@@ -116,6 +106,18 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
     }
     if (key == "fail_reads" || key == "unplug" || key == "stale") {
         return parse_fault(key, value, out.faults, error);
+    }
+    if (key == "system_design") {
+        out.system_design = value;
+        return true;
+    }
+    if (key == "placeholder") {
+        if (value != "used" && value != "refused") {
+            error = "placeholder= takes used or refused";
+            return false;
+        }
+        out.refuse_placeholder = value == "refused";
+        return true;
     }
     if (key == "lock") {
         if (value == "never") {

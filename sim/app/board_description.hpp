@@ -14,10 +14,12 @@
 //                                 read fails
 //   unplug=<N>                    after N bulk transfers the adapter is gone
 //   stale=1|0                     the adapter holds an answer an interrupted run left unread
-//   cable=usb|parallel|direct     the cable that the program opens: the USB adapter, or in
-//                                 its place the printer-port cable on a port at 0x378 or a
-//                                 cable wired straight to the connector (no USB adapter then)
-//                                 (default usb)
+//   placeholder=used|refused      whether the program takes its placeholder image when no
+//                                 design is given, or refuses it as oscset does (default used)
+//   system_design=<path>          the simulated machine's system-wide design file (default:
+//                                 none, whatever the real machine has)
+//   direct=1|0                    a cable wired straight to the connector takes the USB
+//                                 cable's place (no USB adapter then) (default 0)
 
 #include <string>
 
@@ -28,13 +30,14 @@
 namespace oscset::sim {
 
 enum class AdapterKind { FRESH, READY, ABSENT, EMULATED };
-enum class SimCable { USB, PARALLEL, DIRECT };
 
 struct SimDescription {
     BoardConfig board;
     AdapterKind adapter = AdapterKind::FRESH;
     UsbFaults faults;
-    SimCable cable = SimCable::USB;
+    bool refuse_placeholder = false;
+    std::string system_design;
+    bool direct_cable = false;
 };
 
 // Fills `out` from the text (null or empty: every default). False with a message in `error`

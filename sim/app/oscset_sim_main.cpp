@@ -8,11 +8,30 @@
 #include <cstdlib>
 #include <string>
 
+#include "cables/cable.hpp"
 #include "frontend/driver.hpp"
+#include "frontend/hardware_board.hpp"
 #include "sim/app/board_description.hpp"
 #include "sim/app/sim_hardware.hpp"
 
 namespace {
+
+const oscset::frontend::ProgramText SIM_TEXT{
+    "oscset-sim",
+    "  OSCSET_SIM_BOARD=<keys>     the simulated board, and the simulated machine's\n"
+    "                              system-wide design (system_design=; see man oscset-sim)\n"
+    "  OSCSET_SIM_LOG=<file>       the board's event log (- for standard error)\n"
+    "  OSCSET_SIM_VCD=<file>       the JTAG pins as a waveform (VCD)\n"
+    "  OSCSET_SIM_PCAP=<file>      the USB adapter's traffic as a capture (pcap)\n",
+};
+
+// The printer port is there when the user's cable may be the printer-port cable.
+bool wants_printer_port() {
+    std::uint32_t id = oscset::cable::CABLE_FIRST_USB;
+    const char* named = std::getenv(oscset::frontend::CABLE_VARIABLE);
+    return named != nullptr && oscset::cable::cable_id_from_text(named, id) &&
+           (id == oscset::cable::CABLE_AUTOMATIC || id >> 16 == oscset::cable::CABLE_KIND_PARALLEL);
+}
 
 std::string variable(const char* name) {
     const char* value = std::getenv(name);
@@ -44,6 +63,7 @@ int main(int argc, char** argv) {
         description.board.log_file = log;
     }
     oscset::sim::SimHardwareOptions options;
+    options.printer_port = wants_printer_port();
     options.vcd_file = variable("OSCSET_SIM_VCD");
     options.pcap_file = variable("OSCSET_SIM_PCAP");
     int code = 0;
@@ -60,7 +80,10 @@ int main(int argc, char** argv) {
         if (hardware.capture() != nullptr && !hardware.capture()->ok()) {
             return cannot_write("OSCSET_SIM_PCAP", options.pcap_file);
         }
-        code = oscset::frontend::oscset_main(argc, argv, stdin, oscset::frontend::hardware_board());
+        oscset::frontend::HardwareClockBoard board(
+            {.system_file = description.system_design,
+             .accept_placeholder = !description.refuse_placeholder});
+        code = oscset::frontend::oscset_main(argc, argv, stdin, board, SIM_TEXT);
     }
     if (log != nullptr && log != stderr) {
         std::fclose(log);

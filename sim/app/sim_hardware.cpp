@@ -2,7 +2,6 @@
 
 #include "cables/cable.hpp"
 #include "cables/parallel/port_io.hpp"
-#include "cables/parallel/xpar.hpp"
 #include "cables/usb/usb_cable.hpp"
 #include "cables/usb/usb_device.hpp"
 #include "cables/usb/usb_pipes.hpp"
@@ -52,8 +51,7 @@ void reset_program_state() {
 SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions options)
     : board_(std::make_unique<Board>(description.board)) {
     reset_program_state();
-    const AdapterKind kind =
-        description.cable == SimCable::USB ? description.adapter : AdapterKind::ABSENT;
+    const AdapterKind kind = description.direct_cable ? AdapterKind::ABSENT : description.adapter;
     if (!options.vcd_file.empty()) {
         JtagProbe::Clock clock;
         if (kind == AdapterKind::EMULATED) {
@@ -91,18 +89,14 @@ SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions o
                                             options.pcap_file.c_str(), std::move(clock));
     }
     usb::set_usb_backend(host_usb());
-    if (options.printer_port || description.cable == SimCable::PARALLEL) {
+    if (options.printer_port) {
         printer_port_ = std::make_unique<SimPrinterPort>(port());
     }
     parallel::set_port_io(printer_port_.get());
-    // The program opens the USB adapter's cable: another cable takes its name.
-    if (description.cable == SimCable::DIRECT) {
+    if (description.direct_cable) {
         direct_ = std::make_unique<DirectCable>(port());
         cable::cable_set_driver(cable::USB_CABLE_NAME, direct_.get());
-    } else if (description.cable == SimCable::PARALLEL) {
-        cable::cable_set_driver(cable::USB_CABLE_NAME, &parallel::xpar_cable());
     }
-    replaces_usb_cable_ = description.cable != SimCable::USB;
 }
 
 usb::UsbBackend* SimHardware::host_usb() {
@@ -114,7 +108,7 @@ usb::UsbBackend* SimHardware::host_usb() {
 
 SimHardware::~SimHardware() {
     reset_program_state();
-    if (replaces_usb_cable_) {
+    if (direct_) {
         cable::cable_set_driver(cable::USB_CABLE_NAME, nullptr);
     }
     usb::set_usb_backend(nullptr);

@@ -58,7 +58,6 @@ class SimHardware {
     std::unique_ptr<UsbmonCapture> capture_;
     std::unique_ptr<SimPrinterPort> printer_port_;
     std::unique_ptr<DirectCable> direct_;
-    bool replaces_usb_cable_ = false;
 };
 
 // Returns the program's layers to their state at start (no cable open, no chain known), so

@@ -80,6 +80,11 @@ class Rig {
     // Later runs load this file (OSCSET_CONFIG_IMAGE) in place of the embedded image; empty:
     // the embedded image.
     void use_design(std::string file) { design_ = std::move(file); }
+    // Later runs take the system-wide design from this file (none when empty); at the start,
+    // the description's.
+    void use_system_design(std::string file) { system_design_ = std::move(file); }
+    // Later runs name this cable (OSCSET_CABLE); empty: the default.
+    void use_cable(std::string cable) { cable_ = std::move(cable); }
 
     // What the USB cable prints on its way to an open adapter that already runs its firmware;
     // nothing on the other paths.
@@ -105,6 +110,9 @@ class Rig {
     platform::SimulatedTime time_{TIME_DIVISOR};
     CablePath path_;
     std::string design_;
+    std::string system_design_;
+    std::string cable_;
+    bool refuse_placeholder_ = false;
     std::unique_ptr<sim::SimHardware> hardware_;
     std::unique_ptr<sim::DirectCable> direct_;
     std::unique_ptr<SpyCable> spy_;

@@ -23,7 +23,7 @@ struct Parsed {
     std::optional<std::uint32_t> fail_reads = std::nullopt;
     std::optional<std::uint32_t> unplug = std::nullopt;
     bool stale = false;
-    SimCable cable = SimCable::USB;
+    bool direct = false;
 };
 
 struct GoodCase {
@@ -63,10 +63,8 @@ const GoodCase GOOD_CASES[] = {
     {"unplug=250,stale=1,adapter=emulated",
      {.adapter = AdapterKind::EMULATED, .unplug = 250, .stale = true}},
     {"stale=0,fail_reads=4294967295", {.fail_reads = 4294967295u}},
-    {"cable=parallel", {.cable = SimCable::PARALLEL}},
-    {"cable=direct,cable=usb", {.cable = SimCable::USB}},
-    {"adapter=emulated,cable=direct",
-     {.adapter = AdapterKind::EMULATED, .cable = SimCable::DIRECT}},
+    {"direct=1", {.direct = true}},
+    {"direct=1,adapter=emulated,direct=0", {.adapter = AdapterKind::EMULATED}},
 };
 
 class GoodDescription : public ::testing::TestWithParam<GoodCase> {};
@@ -80,7 +78,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     out.board.lock_after_reads = 99;
     out.adapter = AdapterKind::ABSENT;
     out.faults = {.fail_reads = 7, .unplug = 7, .stale = true};
-    out.cable = SimCable::DIRECT;
+    out.direct_cable = true;
     std::string error;
     ASSERT_TRUE(parse_board_description(c.text, out, error)) << error;
     EXPECT_EQ(error, "");
@@ -92,7 +90,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     EXPECT_EQ(out.faults.fail_reads, c.expected.fail_reads);
     EXPECT_EQ(out.faults.unplug, c.expected.unplug);
     EXPECT_EQ(out.faults.stale, c.expected.stale);
-    EXPECT_EQ(out.cable, c.expected.cable);
+    EXPECT_EQ(out.direct_cable, c.expected.direct);
 }
 
 INSTANTIATE_TEST_SUITE_P(BoardDescription, GoodDescription, ::testing::ValuesIn(GOOD_CASES));
@@ -121,7 +119,7 @@ const BadCase BAD_CASES[] = {
     {"power=2", "power= takes 0 or 1"},
     {"adapter=busy", "adapter= takes fresh, ready, absent or emulated"},
     {"adapter=", "adapter= takes fresh, ready, absent or emulated"},
-    {"cable=usb2", "cable= takes usb, parallel or direct"},
+    {"direct=yes", "direct= takes 0 or 1"},
     {"lock=0", LOCK_VALUES},
     {"lock=-1", LOCK_VALUES},
     {"lock=3x", LOCK_VALUES},
