@@ -43,6 +43,20 @@ int cannot_write(const char* name, const std::string& path) {
     return 2;
 }
 
+// False, after saying which, when a wire file could not be created or written.
+bool wire_files_ok(oscset::sim::SimHardware& hardware,
+                   const oscset::sim::SimHardwareOptions& options) {
+    if (hardware.probe() != nullptr && !hardware.probe()->ok()) {
+        cannot_write("OSCSET_SIM_VCD", options.vcd_file);
+        return false;
+    }
+    if (hardware.capture() != nullptr && !hardware.capture()->ok()) {
+        cannot_write("OSCSET_SIM_PCAP", options.pcap_file);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -74,16 +88,17 @@ int main(int argc, char** argv) {
                          hardware.board().error().c_str());
             return 2;
         }
-        if (hardware.probe() != nullptr && !hardware.probe()->ok()) {
-            return cannot_write("OSCSET_SIM_VCD", options.vcd_file);
-        }
-        if (hardware.capture() != nullptr && !hardware.capture()->ok()) {
-            return cannot_write("OSCSET_SIM_PCAP", options.pcap_file);
+        if (!wire_files_ok(hardware, options)) {
+            return 2;
         }
         oscset::frontend::HardwareClockBoard board(
             {.system_file = description.system_design,
              .accept_placeholder = !description.refuse_placeholder});
         code = oscset::frontend::oscset_main(argc, argv, stdin, board, SIM_TEXT);
+        // A wire file cut short by a failed write is no record of the run.
+        if (!wire_files_ok(hardware, options)) {
+            code = 2;
+        }
     }
     if (log != nullptr && log != stderr) {
         std::fclose(log);

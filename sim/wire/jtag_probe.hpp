@@ -26,14 +26,14 @@ class JtagProbe final : public JtagPort {
   public:
     using Clock = std::function<std::uint64_t()>;  // nanoseconds since the probe was clipped on
 
-    // Writes to `path`; ok() is false when the file cannot be created (then only the calls
-    // pass on).
+    // Writes to `path`; when the file cannot be created the calls only pass on.
     JtagProbe(JtagPort& port, const char* path, Clock clock = {});
     ~JtagProbe();
     JtagProbe(const JtagProbe&) = delete;
     JtagProbe& operator=(const JtagProbe&) = delete;
 
-    bool ok() const { return file_ != nullptr; }
+    // False when the file could not be created or a write to it failed; flushes it first.
+    bool ok() { return file_ && std::fflush(file_.get()) == 0 && !std::ferror(file_.get()); }
 
     bool clock(bool tdi, bool tms) override;
     void drive(bool tck, bool tdi, bool tms) override;

@@ -191,6 +191,11 @@ UsbmonCapture::UsbmonCapture(usb::UsbBackend& backend, const char* path, Clock c
 
 UsbmonCapture::~UsbmonCapture() = default;
 
+bool UsbmonCapture::ok() {
+    std::lock_guard lock(mutex_);
+    return file_ && std::fflush(file_.get()) == 0 && !std::ferror(file_.get());
+}
+
 std::uint64_t UsbmonCapture::now() {
     if (clock_) {
         return clock_();
@@ -290,7 +295,9 @@ void UsbmonCapture::write_record(std::uint64_t ns, char type, std::uint64_t id, 
     }
     put(h, m + 56, in ? URB_DIR_IN : 0, 4);
     std::fwrite(h.data(), 1, h.size(), file_.get());
-    std::fwrite(data.data(), 1, captured, file_.get());
+    if (captured > 0) {
+        std::fwrite(data.data(), 1, captured, file_.get());
+    }
 }
 
 }  // namespace oscset::sim

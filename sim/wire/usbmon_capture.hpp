@@ -33,13 +33,14 @@ class UsbmonCapture final : public usb::UsbBackend {
   public:
     using Clock = std::function<std::uint64_t()>;
 
-    // ok() is false when the file cannot be created (then the calls only pass on).
+    // When the file cannot be created the calls only pass on.
     UsbmonCapture(usb::UsbBackend& backend, const char* path, Clock clock = {});
     ~UsbmonCapture();
     UsbmonCapture(const UsbmonCapture&) = delete;
     UsbmonCapture& operator=(const UsbmonCapture&) = delete;
 
-    bool ok() const { return file_ != nullptr; }
+    // False when the file could not be created or a write to it failed; flushes it first.
+    bool ok();
 
     std::unique_ptr<usb::UsbDevice> open(int index) override;
 
