@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+
+#include "platform/installed.hpp"
 
 namespace oscset::usb {
 
@@ -46,12 +49,22 @@ class UsbDevice {
         transferred = 0;
         return false;
     }
+    // Where the adapter is plugged in, as the backend names it: the same before and after the
+    // firmware's renumeration, whatever the adapter's index meanwhile. Empty where the backend
+    // cannot tell.
+    virtual std::string location() const { return {}; }
 };
 
 class UsbBackend {
   public:
     // A new handle to adapter `index` (0 = the first), or null when there is none.
     virtual std::unique_ptr<UsbDevice> open(int index) = 0;
+    // A new handle to the adapter at `location` (as a handle's location() named it), or null
+    // when none is there now.
+    virtual std::unique_ptr<UsbDevice> open_at(const std::string& location) {
+        (void)location;
+        return nullptr;
+    }
 
   protected:
     ~UsbBackend() = default;
@@ -63,6 +76,7 @@ class FirstFoundBackend final : public UsbBackend {
   public:
     FirstFoundBackend(UsbBackend& first, UsbBackend& second) : first_(first), second_(second) {}
     std::unique_ptr<UsbDevice> open(int index) override;
+    std::unique_ptr<UsbDevice> open_at(const std::string& location) override;
 
   private:
     UsbBackend& first_;
@@ -71,8 +85,8 @@ class FirstFoundBackend final : public UsbBackend {
 
 // The backend that the USB cable uses; the program installs one before it opens the cable.
 // With none installed no adapter is found.
-void set_usb_backend(UsbBackend* backend);
-UsbBackend* usb_backend();
+inline constexpr auto set_usb_backend = platform::Installed<UsbBackend>::set;
+inline constexpr auto usb_backend = platform::Installed<UsbBackend>::get;
 
 // Installs this platform's hardware backend (libusb; on Windows the kernel driver, else
 // WinUSB). Returns false where the build has none (then nothing is installed).

@@ -44,14 +44,15 @@ int cannot_write(const char* name, const std::string& path) {
 }
 
 // False, after saying which, when a wire file could not be created or written.
-bool wire_files_ok(oscset::sim::SimHardware& hardware,
-                   const oscset::sim::SimHardwareOptions& options) {
-    if (hardware.probe() != nullptr && !hardware.probe()->ok()) {
-        cannot_write("OSCSET_SIM_VCD", options.vcd_file);
-        return false;
+bool wire_files_ok(oscset::sim::SimHardware& hardware) {
+    for (std::size_t n = 0; n < hardware.adapter_count(); ++n) {
+        if (oscset::sim::JtagProbe* probe = hardware.probe(n); probe != nullptr && !probe->ok()) {
+            cannot_write("OSCSET_SIM_VCD", probe->path());
+            return false;
+        }
     }
     if (hardware.capture() != nullptr && !hardware.capture()->ok()) {
-        cannot_write("OSCSET_SIM_PCAP", options.pcap_file);
+        cannot_write("OSCSET_SIM_PCAP", hardware.capture()->path());
         return false;
     }
     return true;
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
                          hardware.board().error().c_str());
             return 2;
         }
-        if (!wire_files_ok(hardware, options)) {
+        if (!wire_files_ok(hardware)) {
             return 2;
         }
         oscset::frontend::HardwareClockBoard board(
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
              .accept_placeholder = !description.refuse_placeholder});
         code = oscset::frontend::oscset_main(argc, argv, stdin, board, SIM_TEXT);
         // A wire file cut short by a failed write is no record of the run.
-        if (!wire_files_ok(hardware, options)) {
+        if (!wire_files_ok(hardware)) {
             code = 2;
         }
     }

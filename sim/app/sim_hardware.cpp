@@ -1,5 +1,8 @@
 #include "sim/app/sim_hardware.hpp"
 
+#include <algorithm>
+#include <string>
+
 #include "cables/cable.hpp"
 #include "cables/parallel/port_io.hpp"
 #include "cables/usb/usb_cable.hpp"
@@ -25,13 +28,6 @@ void leave_stale_answer(EmulatedAdapter& adapter) {
     usb::usb_cable_close();
 }
 
-// The bus with no adapter plugged in.
-class EmptyBus final : public usb::UsbBackend {
-  public:
-    std::unique_ptr<usb::UsbDevice> open(int) override { return nullptr; }
-};
-EmptyBus empty_bus;
-
 // The emulated chip's time on the wire's axis.
 std::uint64_t nanoseconds(std::uint64_t cycles) {
     constexpr std::uint64_t NS_PER_SECOND = 1'000'000'000;
@@ -48,47 +44,68 @@ void reset_program_state() {
     jtag::set_current_user_type(jtag::USER_TYPE_UNKNOWN);
 }
 
-SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions options)
-    : board_(std::make_unique<Board>(description.board)) {
+SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions options) {
     reset_program_state();
     const AdapterKind kind = description.direct_cable ? AdapterKind::ABSENT : description.adapter;
-    if (!options.vcd_file.empty()) {
-        JtagProbe::Clock clock;
+    for (std::uint32_t n = 0; n < description.adapters; ++n) {
+        Slot& slot = slots_.emplace_back();
+        BoardConfig board = description.board;
+        if (description.adapters > 1) {
+            board.log_prefix = "board " + std::to_string(n) + ": ";
+        }
+        slot.board = std::make_unique<Board>(board);
+        if (!options.vcd_file.empty()) {
+            JtagProbe::Clock clock;
+            if (kind == AdapterKind::EMULATED) {
+                clock = [this, n] {
+                    return nanoseconds(slots_[n].emulated->cycles_in_port_call());
+                };
+            }
+            const std::string file =
+                n == 0 ? options.vcd_file : options.vcd_file + "." + std::to_string(n);
+            slot.probe = std::make_unique<JtagProbe>(*slot.board, file.c_str(), std::move(clock));
+        }
+        UnpluggableAdapter* adapter = nullptr;
         if (kind == AdapterKind::EMULATED) {
-            clock = [this] { return nanoseconds(emulated_->cycles_in_port_call()); };
+            slot.emulated = std::make_unique<EmulatedAdapter>(port(n));
+            if (description.faults.stale) {
+                leave_stale_answer(*slot.emulated);
+            }
+            adapter = slot.emulated.get();
+        } else if (kind != AdapterKind::ABSENT) {
+            SimAdapterConfig config;
+            config.mode =
+                kind == AdapterKind::READY ? SimAdapterMode::RUNNING : SimAdapterMode::FRESH;
+            if (options.adapter_fault != SimAdapterMode::FRESH) {
+                config.mode = options.adapter_fault;  // a test's own fault wins
+            }
+            config.offline_opens =
+                static_cast<int>(description.reconnect.value_or(config.offline_opens));
+            config.stale_answer = description.faults.stale;
+            slot.adapter = std::make_unique<SimAdapter>(port(n), config);
+            adapter = slot.adapter.get();
         }
-        probe_ = std::make_unique<JtagProbe>(*board_, options.vcd_file.c_str(), std::move(clock));
-    }
-    UnpluggableAdapter* adapter = nullptr;
-    if (kind == AdapterKind::EMULATED) {
-        emulated_ = std::make_unique<EmulatedAdapter>(port());
-        if (description.faults.stale) {
-            leave_stale_answer(*emulated_);
+        if (adapter != nullptr) {
+            slot.usb = std::make_unique<FaultyUsb>(*adapter, description.faults);
+            bus_.plug(*slot.usb);
         }
-        adapter = emulated_.get();
-    } else if (kind != AdapterKind::ABSENT) {
-        SimAdapterConfig config = options.adapter;
-        config.mode = kind == AdapterKind::READY ? SimAdapterMode::RUNNING : SimAdapterMode::FRESH;
-        if (options.adapter.mode != SimAdapterMode::FRESH) {
-            config.mode = options.adapter.mode;  // a test's own fault wins
-        }
-        config.stale_answer = config.stale_answer || description.faults.stale;
-        adapter_ = std::make_unique<SimAdapter>(port(), config);
-        adapter = adapter_.get();
-    }
-    if (adapter != nullptr) {
-        usb_ = std::make_unique<FaultyUsb>(*adapter, description.faults);
     }
     if (!options.pcap_file.empty()) {
         UsbmonCapture::Clock clock;
-        if (emulated_) {
-            clock = [this] { return nanoseconds(emulated_->cycles()); };
+        if (kind == AdapterKind::EMULATED) {
+            // The chips keep their own times: the latest of them.
+            clock = [this] {
+                std::uint64_t cycles = 0;
+                for (const Slot& slot : slots_) {
+                    cycles = std::max(cycles, slot.emulated->cycles());
+                }
+                return nanoseconds(cycles);
+            };
         }
         capture_ =
-            std::make_unique<UsbmonCapture>(usb_ ? static_cast<usb::UsbBackend&>(*usb_) : empty_bus,
-                                            options.pcap_file.c_str(), std::move(clock));
+            std::make_unique<UsbmonCapture>(bus_, options.pcap_file.c_str(), std::move(clock));
     }
-    usb::set_usb_backend(host_usb());
+    usb::set_usb_backend(&host_usb());
     if (options.printer_port) {
         printer_port_ = std::make_unique<SimPrinterPort>(port());
     }
@@ -99,11 +116,19 @@ SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions o
     }
 }
 
-usb::UsbBackend* SimHardware::host_usb() {
+usb::UsbBackend& SimHardware::host_usb() {
     if (capture_) {
-        return capture_.get();
+        return *capture_;
     }
-    return usb_.get();
+    return bus_;
+}
+
+JtagPort& SimHardware::port(std::size_t n) {
+    Slot& slot = slots_.at(n);
+    if (slot.probe) {
+        return *slot.probe;
+    }
+    return *slot.board;
 }
 
 SimHardware::~SimHardware() {

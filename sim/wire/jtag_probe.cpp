@@ -16,7 +16,7 @@ constexpr std::uint32_t PIECE_BYTES = 512;
 }  // namespace
 
 JtagProbe::JtagProbe(JtagPort& port, const char* path, Clock clock)
-    : port_(port), clock_(std::move(clock)), file_(std::fopen(path, "w")) {
+    : port_(port), path_(path), clock_(std::move(clock)), file_(std::fopen(path, "w")) {
     if (!file_) {
         return;
     }

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "sim/board/jtag_port.hpp"
 
@@ -34,6 +35,7 @@ class JtagProbe final : public JtagPort {
 
     // False when the file could not be created or a write to it failed; flushes it first.
     bool ok() { return file_ && std::fflush(file_.get()) == 0 && !std::ferror(file_.get()); }
+    const std::string& path() const { return path_; }
 
     bool clock(bool tdi, bool tms) override;
     void drive(bool tck, bool tdi, bool tms) override;
@@ -56,6 +58,7 @@ class JtagProbe final : public JtagPort {
     };
 
     JtagPort& port_;
+    const std::string path_;
     Clock clock_;
     std::unique_ptr<std::FILE, FileCloser> file_;
     std::uint64_t now_ = 0;      // where the next change goes

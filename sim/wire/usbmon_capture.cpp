@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace oscset::sim {
 namespace {
@@ -61,7 +62,7 @@ class UsbmonCapture::Device final : public usb::UsbDevice, private usb::ControlP
 
     bool vendor_request(std::uint8_t request, std::uint16_t value, std::uint16_t index,
                         std::uint8_t data) override {
-        const usb::ControlSetup setup = usb::cpu_control_setup(request, value, index);
+        const usb::ControlSetup setup{usb::REQUEST_VENDOR_OUT, request, value, index, 1};
         const std::array<std::uint8_t, 1> byte{data};
         const Urb urb{address_, TRANSFER_CONTROL, ENDPOINT_CONTROL_OUT, &setup, 1, byte};
         const std::uint64_t id = capture_.submit(urb);
@@ -113,9 +114,11 @@ class UsbmonCapture::Device final : public usb::UsbDevice, private usb::ControlP
                         [&] { return inner_->poll_read(pipe, buffer, length, transferred); });
     }
 
+    std::string location() const override { return inner_->location(); }
+
   private:
     // One transfer of the download, stamped by its place in the bytes that the call moved.
-    bool control(const usb::ControlSetup& setup, std::uint8_t* data) override {
+    usb::ControlOutcome control(const usb::ControlSetup& setup, std::uint8_t* data) override {
         const bool in = (setup.type & usb::ENDPOINT_IN) != 0;
         const std::span<const std::uint8_t> image = replay_.image;
         const std::size_t from = std::min<std::size_t>(setup.value, image.size());
@@ -128,13 +131,13 @@ class UsbmonCapture::Device final : public usb::UsbDevice, private usb::ControlP
                       &setup,   setup.length,     in ? std::span<const std::uint8_t>{} : chunk};
         if (!replay_.ok) {
             capture_.record_at(replay_.end, urb, STATUS_STALL, 0, {});
-            return false;
+            return usb::ControlOutcome::FAILED;
         }
         if (in) {
             std::copy(chunk.begin(), chunk.end(), data);  // what the core returns: the image
         }
         capture_.record_at(ns, urb, 0, static_cast<std::uint32_t>(chunk.size()), chunk);
-        return true;
+        return usb::ControlOutcome::DONE;
     }
 
     template <typename Call>
@@ -176,7 +179,7 @@ class UsbmonCapture::Device final : public usb::UsbDevice, private usb::ControlP
 };
 
 UsbmonCapture::UsbmonCapture(usb::UsbBackend& backend, const char* path, Clock clock)
-    : backend_(backend), clock_(std::move(clock)), file_(std::fopen(path, "wb")) {
+    : backend_(backend), path_(path), clock_(std::move(clock)), file_(std::fopen(path, "wb")) {
     if (!file_) {
         return;
     }
@@ -207,15 +210,35 @@ std::uint64_t UsbmonCapture::now() {
 
 std::unique_ptr<usb::UsbDevice> UsbmonCapture::open(int index) {
     std::unique_ptr<usb::UsbDevice> inner = backend_.open(index);
-    if (index < 0) {
-        return inner;
-    }
     std::lock_guard lock(mutex_);
-    Slot& slot = slots_[index];
     if (!inner) {
-        slot.away = true;
+        // What the host found at this index is gone, as far as it can tell.
+        if (const auto at = found_at_.find(index); at != found_at_.end()) {
+            slots_[at->second].away = true;
+        }
         return nullptr;
     }
+    std::string where = inner->location();
+    if (where.empty()) {
+        where = "adapter " + std::to_string(index);
+    }
+    found_at_[index] = where;
+    return attach(std::move(inner), where);
+}
+
+std::unique_ptr<usb::UsbDevice> UsbmonCapture::open_at(const std::string& location) {
+    std::unique_ptr<usb::UsbDevice> inner = backend_.open_at(location);
+    std::lock_guard lock(mutex_);
+    if (!inner) {
+        slots_[location].away = true;
+        return nullptr;
+    }
+    return attach(std::move(inner), location);
+}
+
+std::unique_ptr<usb::UsbDevice> UsbmonCapture::attach(std::unique_ptr<usb::UsbDevice> inner,
+                                                      const std::string& where) {
+    Slot& slot = slots_[where];
     if (slot.address == 0 || slot.away) {
         const std::uint8_t address = next_address_;
         next_address_ = next_address_ == LAST_ADDRESS ? FIRST_ADDRESS : next_address_ + 1;

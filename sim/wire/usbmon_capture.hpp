@@ -9,8 +9,8 @@
 //   get_string      GET_DESCRIPTOR (string), a control IN
 //   bulk_*          a bulk (or interrupt) URB on the pipe's endpoint
 // A failed control completes with -EPIPE (a stall), a failed bulk transfer with -ENOENT (the
-// host gave up on it). A device that leaves the bus (an open finds nothing) and comes back
-// takes the next address: the host's SET_ADDRESS to device 0 marks its return.
+// host gave up on it). A device that leaves the bus (an open finds nothing where it was) and
+// comes back takes the next address: the host's SET_ADDRESS to device 0 marks its return.
 //
 // Time comes from `clock` (nanoseconds), by default the host's steady clock from the start of
 // the capture. Records are written as the calls happen, from any thread.
@@ -23,6 +23,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string>
 
 #include "cables/usb/usb_device.hpp"
 #include "cables/usb/usb_requests.hpp"
@@ -41,8 +42,10 @@ class UsbmonCapture final : public usb::UsbBackend {
 
     // False when the file could not be created or a write to it failed; flushes it first.
     bool ok();
+    const std::string& path() const { return path_; }
 
     std::unique_ptr<usb::UsbDevice> open(int index) override;
+    std::unique_ptr<usb::UsbDevice> open_at(const std::string& location) override;
 
     class Device;
 
@@ -58,10 +61,14 @@ class UsbmonCapture final : public usb::UsbBackend {
         std::uint32_t length = 0;                // asked for
         std::span<const std::uint8_t> out_data;  // what an OUT carries
     };
+    // An adapter as the host sees it, by where it is plugged in.
     struct Slot {
         std::uint8_t address = 0;  // 0: never seen
-        bool away = false;
+        bool away = false;         // an open found nothing there
     };
+    // A handle on the adapter at `where`, with its address; with the lock held.
+    std::unique_ptr<usb::UsbDevice> attach(std::unique_ptr<usb::UsbDevice> inner,
+                                           const std::string& where);
     std::uint64_t now();
     // Writes the submit record now and returns the URB's id.
     std::uint64_t submit(const Urb& urb);
@@ -81,6 +88,7 @@ class UsbmonCapture final : public usb::UsbBackend {
     };
 
     usb::UsbBackend& backend_;
+    const std::string path_;
     Clock clock_;
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::mutex mutex_;
@@ -88,7 +96,8 @@ class UsbmonCapture final : public usb::UsbBackend {
     std::uint64_t next_id_ = 1;
     static constexpr std::uint8_t FIRST_ADDRESS = 2;  // the root hub is 1
     std::uint8_t next_address_ = FIRST_ADDRESS;
-    std::map<int, Slot> slots_;  // by adapter index
+    std::map<std::string, Slot> slots_;    // by location
+    std::map<int, std::string> found_at_;  // where the last open of each index found one
 };
 
 }  // namespace oscset::sim

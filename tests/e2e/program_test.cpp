@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
 #include <system_error>
 #include <string>
 #include <tuple>
@@ -328,14 +329,9 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEnd, Program,
-                         ::testing::Combine(::testing::ValuesIn(SCENARIOS),
-                                            ::testing::ValuesIn(PATHS)),
-                         CaseOnPath());
+INSTANTIATE_TEST_SUITE_P(EndToEnd, Program, cases_on_paths(SCENARIOS, PATHS), CaseOnPath());
 INSTANTIATE_TEST_SUITE_P(Unconfigured, Program,
-                         ::testing::Combine(::testing::ValuesIn(std::end(SCENARIOS) - 3,
-                                                                std::end(SCENARIOS)),
-                                            ::testing::ValuesIn(NODE_BY_NODE_PATHS)),
+                         cases_on_paths(std::span(std::end(SCENARIOS) - 3, 3), NODE_BY_NODE_PATHS),
                          CaseOnPath());
 
 // A system out of threads (a process limit): the thread that cannot start is said, and the run
@@ -393,13 +389,8 @@ TEST_P(FaultyChain, IsNotConfigured) {
     EXPECT_TRUE(rig.board().first_fpga()->configured()) << "the running design is left alone";
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultyChain,
-                         ::testing::Combine(::testing::ValuesIn(FAULT_CASES),
-                                            ::testing::ValuesIn(PATHS)),
-                         CaseOnPath());
-INSTANTIATE_TEST_SUITE_P(Unconfigured, FaultyChain,
-                         ::testing::Combine(::testing::ValuesIn(FAULT_CASES),
-                                            ::testing::ValuesIn(NODE_BY_NODE_PATHS)),
+INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultyChain, cases_on_paths(FAULT_CASES, PATHS), CaseOnPath());
+INSTANTIATE_TEST_SUITE_P(Unconfigured, FaultyChain, cases_on_paths(FAULT_CASES, NODE_BY_NODE_PATHS),
                          CaseOnPath());
 
 }  // namespace

@@ -2,6 +2,8 @@
 // The whole program (frontend/driver.hpp with the real layers) run on a simulated board over
 // one of four cable paths, with its console, exit code and the board's event log.
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <ostream>
 #include <string>
@@ -13,6 +15,7 @@
 #include "sim/app/sim_hardware.hpp"
 #include "sim/board/direct_cable.hpp"
 #include "tests/support/recording_cable.hpp"
+#include "tests/support/winusb_bus.hpp"
 
 namespace oscset::mockdev {
 class UsbBus;
@@ -21,6 +24,9 @@ class ParportNode;
 namespace oscset::parallel {
 class PpdevPort;
 }  // namespace oscset::parallel
+namespace oscset::usb {
+class WinusbBackend;
+}  // namespace oscset::usb
 
 namespace oscset::testing {
 
@@ -34,6 +40,9 @@ enum class CablePath {
     LIBUSB,
     LIBUSB_EMULATED,
     PPDEV,
+    // The program's WinUSB backend on WinUSB's calls as Windows answers them, played by the
+    // simulated adapters (or the emulated ones, when the description has them).
+    WINUSB,
 };
 
 // Null when the path can run in this process, else why not (one line).
@@ -90,9 +99,11 @@ class Rig {
     // nothing on the other paths.
     std::string ready_adapter_text() const;
 
-    sim::Board& board() { return hardware_->board(); }
-    const std::vector<std::string>& events() { return board().events(); }
-    sim::SimAdapter* adapter() { return hardware_->adapter(); }
+    sim::SimHardware& hardware() { return *hardware_; }
+    // Board and adapter N (the description's adapters=); 0 unless named.
+    sim::Board& board(std::size_t n = 0) { return hardware_->board(n); }
+    const std::vector<std::string>& events(std::size_t n = 0) { return board(n).events(); }
+    sim::SimAdapter* adapter(std::size_t n = 0) { return hardware_->adapter(n); }
     sim::EmulatedAdapter* emulated_adapter() { return hardware_->emulated_adapter(); }
     sim::FaultyUsb* usb() { return hardware_->usb(); }
     sim::SimPrinterPort* printer_port() { return hardware_->printer_port(); }
@@ -104,9 +115,12 @@ class Rig {
     // released).
     bool adapter_closed() const;
     mockdev::UsbBus* bus() { return bus_.get(); }               // the libusb paths' bus
+    WinusbBus* winusb_bus() { return winusb_bus_.get(); }       // the WinUSB path's bus
     mockdev::ParportNode* parport() { return parport_.get(); }  // the ppdev path's node
 
   private:
+    std::vector<std::unique_ptr<UsbFunction>> adapter_functions();
+
     platform::SimulatedTime time_{TIME_DIVISOR};
     CablePath path_;
     std::string design_;
@@ -119,9 +133,17 @@ class Rig {
     ObservedShift pending_;
     std::vector<ObservedShift> shifts_;
     std::unique_ptr<mockdev::UsbBus> bus_;
+    std::unique_ptr<WinusbBus> winusb_bus_;
+    std::unique_ptr<usb::WinusbBackend> winusb_;
     std::unique_ptr<mockdev::ParportNode> parport_;
     std::unique_ptr<parallel::PpdevPort> ppdev_;
 };
+
+// Every case over every path, for INSTANTIATE_TEST_SUITE_P with CaseOnPath.
+template <typename Cases, typename Paths>
+auto cases_on_paths(const Cases& cases, const Paths& paths) {
+    return ::testing::Combine(::testing::ValuesIn(cases), ::testing::ValuesIn(paths));
+}
 
 // Test names for cases run over every path: the case's name, then the path's.
 struct CaseOnPath {

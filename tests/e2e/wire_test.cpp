@@ -268,7 +268,7 @@ TEST(Wire, AWholeRunReadsBackThroughSigrokAndTshark) {
     std::uint64_t board_clocks = 0;
     {
         Rig rig(BOARD, CablePath::EMULATED_ADAPTER,
-                {.adapter = {}, .vcd_file = vcd.path(), .pcap_file = pcap.path()});
+                {.vcd_file = vcd.path(), .pcap_file = pcap.path()});
         rig.use_design(test_data(DESIGN));
         EXPECT_EQ(rig.run({"12.3M"}).exit_code, 0);
         board_clocks = rig.board().clocks();

@@ -193,25 +193,27 @@ TEST(Driver, TheLineEndDoesNotCountAgainstTheBuffer) {
     }
 }
 
-TEST(Driver, NoCableMeansNothingElseIsTried) {
-    for (const status_t why : {STATUS_NO_CABLE, STATUS_UNKNOWN_CABLE}) {
+// Without a cable nothing else is tried; a failed configuration closes the board.
+TEST(Driver, NoCableOrAFailedConfigurationEndsTheRun) {
+    const struct {
+        status_t open, configure;
+        const char* output;
+        calls_t calls;
+    } cases[] = {
+        {STATUS_NO_CABLE, STATUS_OK, "Can't found ALDER-FPGA\n", {"open"}},
+        // A cable the user named wrongly was already said so.
+        {STATUS_UNKNOWN_CABLE, STATUS_OK, "", {"open"}},
+        {STATUS_OK, STATUS_NO_FPGA, "Can't Config ALDER-FPGA\n", {"open", "configure", "close"}},
+    };
+    for (const auto& c : cases) {
         FakeBoard board;
-        board.open_result = why;
+        board.open_result = c.open;
+        board.configure_result = c.configure;
         const RunResult r = run(board, {"66M"});
         EXPECT_EQ(r.exit_code, -1);
-        // A cable the user named wrongly was already said so.
-        EXPECT_EQ(r.output, why == STATUS_NO_CABLE ? "Can't found ALDER-FPGA\n" : "");
-        EXPECT_EQ(board.calls, (calls_t{"open"}));
+        EXPECT_EQ(r.output, c.output);
+        EXPECT_EQ(board.calls, c.calls);
     }
-}
-
-TEST(Driver, AFailedConfigurationClosesTheBoard) {
-    FakeBoard board;
-    board.configure_result = STATUS_NO_FPGA;
-    const RunResult r = run(board, {"66M"});
-    EXPECT_EQ(r.exit_code, -1);
-    EXPECT_EQ(r.output, "Can't Config ALDER-FPGA\n");
-    EXPECT_EQ(board.calls, (calls_t{"open", "configure", "close"}));
 }
 
 TEST(Driver, NoLockEndsEvenConversationMode) {

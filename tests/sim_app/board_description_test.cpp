@@ -23,6 +23,8 @@ struct Parsed {
     std::optional<std::uint32_t> fail_reads = std::nullopt;
     std::optional<std::uint32_t> unplug = std::nullopt;
     bool stale = false;
+    std::uint32_t adapters = 1;
+    std::optional<std::uint32_t> reconnect = std::nullopt;
     bool direct = false;
 };
 
@@ -63,6 +65,9 @@ const GoodCase GOOD_CASES[] = {
     {"unplug=250,stale=1,adapter=emulated",
      {.adapter = AdapterKind::EMULATED, .unplug = 250, .stale = true}},
     {"stale=0,fail_reads=4294967295", {.fail_reads = 4294967295u}},
+    {"adapters=2,reconnect=0", {.adapters = 2, .reconnect = 0}},
+    {"adapters=8,adapter=emulated", {.adapter = AdapterKind::EMULATED, .adapters = 8}},
+    {"reconnect=12,adapter=ready", {.adapter = AdapterKind::READY, .reconnect = 12}},
     {"direct=1", {.direct = true}},
     {"direct=1,adapter=emulated,direct=0", {.adapter = AdapterKind::EMULATED}},
 };
@@ -78,6 +83,8 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     out.board.lock_after_reads = 99;
     out.adapter = AdapterKind::ABSENT;
     out.faults = {.fail_reads = 7, .unplug = 7, .stale = true};
+    out.adapters = 3;
+    out.reconnect = 7;
     out.direct_cable = true;
     std::string error;
     ASSERT_TRUE(parse_board_description(c.text, out, error)) << error;
@@ -90,6 +97,8 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     EXPECT_EQ(out.faults.fail_reads, c.expected.fail_reads);
     EXPECT_EQ(out.faults.unplug, c.expected.unplug);
     EXPECT_EQ(out.faults.stale, c.expected.stale);
+    EXPECT_EQ(out.adapters, c.expected.adapters);
+    EXPECT_EQ(out.reconnect, c.expected.reconnect);
     EXPECT_EQ(out.direct_cable, c.expected.direct);
 }
 
@@ -131,6 +140,12 @@ const BadCase BAD_CASES[] = {
     {"unplug=3x", "unplug= takes a number of bulk transfers from 0"},
     {"unplug=4294967296", "unplug= takes a number of bulk transfers from 0"},
     {"stale=yes", "stale= takes 0 or 1"},
+    {"adapters=0", "adapters= takes a number of adapters from 1 to 8"},
+    {"adapters=9", "adapters= takes a number of adapters from 1 to 8"},
+    {"reconnect=-1", "reconnect= takes a number of opens from 0"},
+    {"reconnect=2147483647", "reconnect= takes a number of opens from 0"},
+    // Whatever the order: the emulated chip renumerates in its own time.
+    {"reconnect=3,adapter=emulated", "reconnect= does not apply to adapter=emulated"},
     {"adapter", "'adapter' is not key=value"},
     {"=ready", "'=ready' is not key=value"},
     {"adapter=ready,", "'' is not key=value"},

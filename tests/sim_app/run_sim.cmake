@@ -1,6 +1,6 @@
 # cmake -DRUN=<command;args> -DEXPECT_CODE=<n> -DEXPECT_OUTPUT=<file>
 #       [-DINPUT=<file>] [-DEXPECT_ERROR=<text>] [-DLOG=<file> -DEXPECT_LOG=<file>]
-#       [-DSYSTEM_DESIGN=<path>: stands for @SYSTEM_DESIGN@ in the expected output]
+#       [-DSYSTEM_DESIGN=<path>: stands for <system design> in the expected output]
 #       -P run_sim.cmake
 # Runs oscset-sim and compares its exit code, its standard output, its standard error (empty
 # unless EXPECT_ERROR is given) and, when asked, the event log it wrote, all exactly. The
@@ -42,7 +42,7 @@ endwhile()
 
 file(READ ${EXPECT_OUTPUT} expected)
 # The system-wide design's place is the platform's.
-string(REPLACE "@SYSTEM_DESIGN@" "${SYSTEM_DESIGN}" expected "${expected}")
+string(REPLACE "<system design>" "${SYSTEM_DESIGN}" expected "${expected}")
 if(NOT output STREQUAL expected)
     message(FATAL_ERROR "output differs:\n--- got\n${output}\n--- expected\n${expected}")
 endif()

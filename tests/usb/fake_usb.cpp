@@ -22,6 +22,15 @@ std::array<std::uint8_t, STRING_ANSWER_SIZE> string_descriptor(std::string_view 
 
 namespace {
 
+// True when the next transfer is to move nothing: it uses up one of `count` (-1: all).
+bool moves_nothing(int& count) {
+    if (count > 0) {
+        --count;
+        return true;
+    }
+    return count < 0;
+}
+
 std::string string_call(std::uint8_t index, std::uint16_t language) {
     char text[32];
     std::snprintf(text, sizeof text, "string %u %04x", index, language);
@@ -59,10 +68,7 @@ class FakeDevice final : public UsbDevice {
         if (fake_.fail_writes_from >= 0 && number >= fake_.fail_writes_from) {
             return false;
         }
-        if (fake_.zero_writes != 0) {
-            if (fake_.zero_writes > 0) {
-                --fake_.zero_writes;
-            }
+        if (moves_nothing(fake_.zero_writes)) {
             return true;
         }
         if (fake_.overreport_writes) {
@@ -99,10 +105,7 @@ class FakeDevice final : public UsbDevice {
         if (pipe != 5 || (fake_.fail_reads_from >= 0 && number >= fake_.fail_reads_from)) {
             return false;
         }
-        if (fake_.zero_reads != 0) {
-            if (fake_.zero_reads > 0) {
-                --fake_.zero_reads;
-            }
+        if (moves_nothing(fake_.zero_reads)) {
             return true;
         }
         if (fake_.hold_reads) {
@@ -175,7 +178,8 @@ void FakeUsb::clear_logs() {
 // Every call is a step of the script: taken when it is the next one, else the test fails.
 class ScriptedDevice final : public UsbDevice {
   public:
-    explicit ScriptedDevice(ScriptedUsb& script) : script_(script) {}
+    ScriptedDevice(ScriptedUsb& script, std::string location)
+        : script_(script), location_(std::move(location)) {}
     ~ScriptedDevice() override {
         script_.take("close");
         std::lock_guard lock(script_.mutex_);
@@ -213,6 +217,8 @@ class ScriptedDevice final : public UsbDevice {
         return bulk("read", pipe, length, transferred);
     }
 
+    std::string location() const override { return location_; }
+
   private:
     bool succeeds(const std::string& call) {
         const std::optional<Step> step = script_.take(call);
@@ -225,6 +231,7 @@ class ScriptedDevice final : public UsbDevice {
                         std::to_string(length));
     }
     ScriptedUsb& script_;
+    std::string location_;
 };
 
 std::vector<Step> identified(int index) {
@@ -240,13 +247,21 @@ ScriptedUsb::~ScriptedUsb() {
 }
 
 std::unique_ptr<UsbDevice> ScriptedUsb::open(int index) {
-    const std::optional<Step> step = take("open " + std::to_string(index));
+    return opened("open " + std::to_string(index));
+}
+
+std::unique_ptr<UsbDevice> ScriptedUsb::open_at(const std::string& location) {
+    return opened("open at " + location);
+}
+
+std::unique_ptr<UsbDevice> ScriptedUsb::opened(const std::string& call) {
+    const std::optional<Step> step = take(call);
     if (!step || !step->ok) {
         return nullptr;
     }
     std::lock_guard lock(mutex_);
     ++live_;
-    return std::make_unique<ScriptedDevice>(*this);
+    return std::make_unique<ScriptedDevice>(*this, step->location);
 }
 
 std::optional<Step> ScriptedUsb::take(const std::string& call) {
