@@ -282,8 +282,8 @@ TEST(Wire, AWholeRunReadsBackThroughSigrokAndTshark) {
                    board_clocks, stream);
 }
 
-// Loading IDCODE and reading it, as cable shifts: count, TDI (most significant bit first,
-// null: low), TMS on all clocks but the last and on the last.
+// Loading IDCODE and reading it, as cable shifts: count, TDI bits (the first clock's in bit 7),
+// TMS on all clocks but the last and on the last.
 struct Shift {
     std::uint32_t count;
     std::uint8_t tdi;
