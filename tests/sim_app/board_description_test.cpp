@@ -25,6 +25,7 @@ struct Parsed {
     bool stale = false;
     std::uint32_t adapters = 1;
     std::optional<std::uint32_t> reconnect = std::nullopt;
+    bool direct = false;
 };
 
 struct GoodCase {
@@ -67,6 +68,8 @@ const GoodCase GOOD_CASES[] = {
     {"adapters=2,reconnect=0", {.adapters = 2, .reconnect = 0}},
     {"adapters=8,adapter=emulated", {.adapter = AdapterKind::EMULATED, .adapters = 8}},
     {"reconnect=12,adapter=ready", {.adapter = AdapterKind::READY, .reconnect = 12}},
+    {"direct=1", {.direct = true}},
+    {"direct=1,adapter=emulated,direct=0", {.adapter = AdapterKind::EMULATED}},
 };
 
 class GoodDescription : public ::testing::TestWithParam<GoodCase> {};
@@ -82,6 +85,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     out.faults = {.fail_reads = 7, .unplug = 7, .stale = true};
     out.adapters = 3;
     out.reconnect = 7;
+    out.direct_cable = true;
     std::string error;
     ASSERT_TRUE(parse_board_description(c.text, out, error)) << error;
     EXPECT_EQ(error, "");
@@ -95,6 +99,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     EXPECT_EQ(out.faults.stale, c.expected.stale);
     EXPECT_EQ(out.adapters, c.expected.adapters);
     EXPECT_EQ(out.reconnect, c.expected.reconnect);
+    EXPECT_EQ(out.direct_cable, c.expected.direct);
 }
 
 INSTANTIATE_TEST_SUITE_P(BoardDescription, GoodDescription, ::testing::ValuesIn(GOOD_CASES));
@@ -123,6 +128,7 @@ const BadCase BAD_CASES[] = {
     {"power=2", "power= takes 0 or 1"},
     {"adapter=busy", "adapter= takes fresh, ready, absent or emulated"},
     {"adapter=", "adapter= takes fresh, ready, absent or emulated"},
+    {"direct=yes", "direct= takes 0 or 1"},
     {"lock=0", LOCK_VALUES},
     {"lock=-1", LOCK_VALUES},
     {"lock=3x", LOCK_VALUES},
