@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "platform/time.hpp"
 
@@ -160,18 +161,22 @@ bool PpdevPort::acquire(std::uint16_t base) {
 
 void PpdevPort::write(std::uint16_t address, std::uint8_t value) {
     if (fd_ < 0) {
+        failed_ = true;
         return;
     }
     unsigned char byte = value;
+    int result = 0;
     if (address == base_) {
-        ioctl(fd_, PPWDATA, &byte);
+        result = ioctl(fd_, PPWDATA, &byte);
     } else if (address == base_ + 2) {
-        ioctl(fd_, PPWCONTROL, &byte);
+        result = ioctl(fd_, PPWCONTROL, &byte);
     }
+    failed_ = failed_ || result != 0;
 }
 
 std::uint8_t PpdevPort::read(std::uint16_t address) {
     if (fd_ < 0) {
+        failed_ = true;
         return 0xFF;
     }
     unsigned long request = 0;
@@ -186,9 +191,14 @@ std::uint8_t PpdevPort::read(std::uint16_t address) {
     }
     unsigned char byte = 0xFF;
     if (ioctl(fd_, request, &byte) != 0) {
+        failed_ = true;
         return 0xFF;
     }
     return byte;
+}
+
+bool PpdevPort::take_failure() {
+    return std::exchange(failed_, false);
 }
 
 }  // namespace oscset::parallel

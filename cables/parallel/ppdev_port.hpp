@@ -42,6 +42,8 @@ class PpdevPort final : public PortIo {
     bool acquire(std::uint16_t base) override;
     void write(std::uint16_t address, std::uint8_t value) override;
     std::uint8_t read(std::uint16_t address) override;
+    // An access whose ioctl failed, or that came without a claimed port.
+    bool take_failure() override;
 
   private:
     void release();
@@ -51,6 +53,7 @@ class PpdevPort final : public PortIo {
     ClaimCall claim_;
     int fd_ = -1;
     std::uint16_t base_ = 0;
+    bool failed_ = false;
 };
 
 }  // namespace oscset::parallel

@@ -21,6 +21,8 @@ struct Parsed {
     std::optional<std::uint32_t> lock = 1;
     bool power = true;
     std::optional<std::uint32_t> fail_reads = std::nullopt;
+    std::optional<std::uint32_t> fail_writes = std::nullopt;
+    std::optional<std::uint32_t> lose_write = std::nullopt;
     std::optional<std::uint32_t> unplug = std::nullopt;
     bool stale = false;
 };
@@ -62,6 +64,8 @@ const GoodCase GOOD_CASES[] = {
     {"unplug=250,stale=1,adapter=emulated",
      {.adapter = AdapterKind::EMULATED, .unplug = 250, .stale = true}},
     {"stale=0,fail_reads=4294967295", {.fail_reads = 4294967295u}},
+    {"fail_writes=12,fail_reads=3,lose_write=0",
+     {.fail_reads = 3, .fail_writes = 12, .lose_write = 0}},
 };
 
 class GoodDescription : public ::testing::TestWithParam<GoodCase> {};
@@ -74,7 +78,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     out.board.fpga_configured = !c.expected.configured;
     out.board.lock_after_reads = 99;
     out.adapter = AdapterKind::ABSENT;
-    out.faults = {.fail_reads = 7, .unplug = 7, .stale = true};
+    out.faults = {.fail_reads = 7, .fail_writes = 7, .lose_write = 7, .unplug = 7, .stale = true};
     std::string error;
     ASSERT_TRUE(parse_board_description(c.text, out, error)) << error;
     EXPECT_EQ(error, "");
@@ -84,6 +88,8 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     EXPECT_EQ(out.board.lock_after_reads, c.expected.lock);
     EXPECT_EQ(out.board.target_power, c.expected.power);
     EXPECT_EQ(out.faults.fail_reads, c.expected.fail_reads);
+    EXPECT_EQ(out.faults.fail_writes, c.expected.fail_writes);
+    EXPECT_EQ(out.faults.lose_write, c.expected.lose_write);
     EXPECT_EQ(out.faults.unplug, c.expected.unplug);
     EXPECT_EQ(out.faults.stale, c.expected.stale);
 }
@@ -122,6 +128,8 @@ const BadCase BAD_CASES[] = {
     {"lock=Never", LOCK_VALUES},
     {"fail_reads=-1", "fail_reads= takes a number of bulk reads from 0"},
     {"fail_reads=", "fail_reads= takes a number of bulk reads from 0"},
+    {"fail_writes=0x10", "fail_writes= takes a number of bulk writes from 0"},
+    {"lose_write=", "lose_write= takes a number of bulk writes from 0"},
     {"unplug=3x", "unplug= takes a number of bulk transfers from 0"},
     {"unplug=4294967296", "unplug= takes a number of bulk transfers from 0"},
     {"stale=yes", "stale= takes 0 or 1"},
