@@ -207,12 +207,7 @@ const FaultSweep WRITE_FAULT_SWEEPS[] = {
      {RESULT_10M, RESULT_12_3M},
      true},
     // Lost alone, the second record leaves the synthesiser locked to the first one.
-    {"LoseWriteConversation",
-     "lose_write",
-     {},
-     "10M\n12.3M\n\n",
-     {RESULT_10M, RESULT_12_3M},
-     true},
+    {"LoseWriteConversation", "lose_write", {}, "10M\n12.3M\n\n", {RESULT_10M, RESULT_12_3M}, true},
 };
 
 // The synthesiser's frequency in a result block ("...=12.300000000MHz div_a=..."), as the
