@@ -43,8 +43,8 @@ class PpdevPort final : public PortIo {
 
     // Opens and claims the device of `base` and drives the data lines; a claim that waits
     // longer than CLAIM_TIMEOUT_MS is given up, and one whose timer cannot be armed is not
-    // made. The claim is kept
-    // until another base is asked for or the object ends, so access outlives a cable close.
+    // made. The claim is kept until another base is asked for or the object ends, so access
+    // outlives a cable close.
     bool acquire(std::uint16_t base) override;
     void write(std::uint16_t address, std::uint8_t value) override;
     std::uint8_t read(std::uint16_t address) override;

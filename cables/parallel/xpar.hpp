@@ -42,7 +42,7 @@ std::int32_t xpar_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_
 // True when a port access since the last call did not reach the port; clears it.
 bool xpar_take_failure();
 
-// The cable that cable_bind installs under "spc_xpar": the four operations above.
+// The cable that cable_bind installs under "spc_xpar": the operations above.
 cable::Cable& xpar_cable();
 
 }  // namespace oscset::parallel

@@ -287,7 +287,7 @@ TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
     }
     const std::uint32_t transfers = transfers_of_a_clean_run(c, path);
     ASSERT_GT(transfers, 20u);
-    RecordProperty("bulk_transfers", static_cast<int>(transfers));
+    RecordProperty(c.counts_writes ? "bulk_writes" : "bulk_transfers", static_cast<int>(transfers));
     const std::uint32_t step = (path == CablePath::LIBUSB ? LIBUSB_SWEEP_STEP : 1) * SWEEP_STRIDE;
     for (std::uint32_t n = 0; n <= transfers;
          n = n < transfers ? std::min(n + step, transfers) : transfers + 1) {
