@@ -36,38 +36,6 @@ INSTANTIATE_TEST_SUITE_P(
         RecordRow{24, 66, 0, 0, {0x17, 0x00, 0x41, 0x00, 0xFF, 0xFF, 0xFF, 0x00}},
         RecordRow{24, 90, 0, 1, {0x17, 0x00, 0x59, 0x00, 0xFF, 0xFF, 0xFF, 0x02}}));
 
-// A bus whose status byte shows lock from a chosen read on (0: never), as a board still
-// locked to an earlier record would; the write, or a read, may fail on the cable.
-class ScriptedBus final : public BusAccess {
-  public:
-    ScriptedBus(int lock_at_read, bool write_fails, int failing_read)
-        : lock_at_read_(lock_at_read), write_fails_(write_fails), failing_read_(failing_read) {}
-
-    status_t write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override {
-        writes.push_back({address, std::vector<std::uint8_t>(data, data + length)});
-        return write_fails_ ? STATUS_CABLE_FAILED : STATUS_OK;
-    }
-    status_t read(std::uint32_t address, std::uint8_t* buffer, std::uint32_t length) override {
-        ++reads;
-        EXPECT_EQ(address, 0u);
-        EXPECT_EQ(length, 1u);
-        buffer[0] = (lock_at_read_ != 0 && reads >= lock_at_read_) ? 3 : (reads % 2 ? 1 : 2);
-        return reads == failing_read_ ? STATUS_CABLE_FAILED : STATUS_OK;
-    }
-
-    struct WriteRow {
-        std::uint32_t address;
-        std::vector<std::uint8_t> bytes;
-    };
-    std::vector<WriteRow> writes;
-    int reads = 0;
-
-  private:
-    int lock_at_read_;
-    bool write_fails_;
-    int failing_read_;
-};
-
 struct LockRow {
     const char* name;
     int lock_at_read;  // 0: never
@@ -82,12 +50,42 @@ void PrintTo(const LockRow& r, std::ostream* os) {
     *os << r.name;
 }
 
+// A bus whose status byte shows lock from a chosen read on, as a board still locked to an
+// earlier record would; the write, or a read, may fail on the cable.
+class ScriptedBus final : public BusAccess {
+  public:
+    explicit ScriptedBus(const LockRow& row) : row_(row) {}
+
+    status_t write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override {
+        writes.push_back({address, std::vector<std::uint8_t>(data, data + length)});
+        return row_.write_fails ? STATUS_CABLE_FAILED : STATUS_OK;
+    }
+    status_t read(std::uint32_t address, std::uint8_t* buffer, std::uint32_t length) override {
+        ++reads;
+        EXPECT_EQ(address, 0u);
+        EXPECT_EQ(length, 1u);
+        buffer[0] =
+            (row_.lock_at_read != 0 && reads >= row_.lock_at_read) ? 3 : (reads % 2 ? 1 : 2);
+        return reads == row_.failing_read ? STATUS_CABLE_FAILED : STATUS_OK;
+    }
+
+    struct WriteRow {
+        std::uint32_t address;
+        std::vector<std::uint8_t> bytes;
+    };
+    std::vector<WriteRow> writes;
+    int reads = 0;
+
+  private:
+    const LockRow& row_;
+};
+
 class ProgramClock : public ::testing::TestWithParam<LockRow> {};
 
 TEST_P(ProgramClock, WritesTheRecordOnceAndPollsForLock) {
     const LockRow& r = GetParam();
     platform::SimulatedTime time;
-    ScriptedBus bus(r.lock_at_read, r.write_fails, r.failing_read);
+    ScriptedBus bus(r);
     divider_plan plan;
     plan.div_a = 40;
     plan.div_b = 41;

@@ -36,6 +36,12 @@ class PpdevTest : public ::testing::Test {
         }
     }
 
+    // Port 0x378 whose node is a plain file: its ioctls fail.
+    void plain_file_port() {
+        port_folder("parport0", "888\t1912\n");
+        std::ofstream(root / "dev" / "parport0") << "";
+    }
+
     fs::path root;
     fs::path sysctl;
 };
@@ -88,8 +94,7 @@ TEST_F(PpdevTest, AcquireFailsWhenTheNodeIsMissingOrNotAPort) {
 // Another holder of the port makes the claim wait in the kernel; a read of an empty pipe waits
 // the same way, until a signal interrupts it.
 TEST_F(PpdevTest, AClaimThatWaitsIsGivenUp) {
-    port_folder("parport0", "888\t1912\n");
-    std::ofstream(root / "dev" / "parport0") << "";
+    plain_file_port();
     int held[2];
     ASSERT_EQ(::pipe(held), 0);
     int claims = 0;
@@ -110,8 +115,7 @@ TEST_F(PpdevTest, AClaimThatWaitsIsGivenUp) {
 
 // Without its timer a claim could wait for ever: it is not made.
 TEST_F(PpdevTest, AClaimWhoseTimerCannotBeArmedIsNotMade) {
-    port_folder("parport0", "888\t1912\n");
-    std::ofstream(root / "dev" / "parport0") << "";
+    plain_file_port();
     int claims = 0;
     PpdevPort port(
         sysctl, root / "dev",
@@ -129,8 +133,7 @@ TEST_F(PpdevTest, AClaimWhoseTimerCannotBeArmedIsNotMade) {
 
 // A node that is no port refuses every register access: the cable hears of it, once.
 TEST_F(PpdevTest, FailedAccessesReachTheCable) {
-    port_folder("parport0", "888\t1912\n");
-    std::ofstream(root / "dev" / "parport0") << "";
+    plain_file_port();
     PpdevPort port(sysctl, root / "dev", [](int) { return 0; });
     ASSERT_TRUE(port.acquire(0x378));
     set_port_io(&port);
