@@ -29,7 +29,6 @@ status_t cable_status() {
 }
 
 status_t user_transfer_worker() {
-    jtag::set_background_state(jtag::BG_RUNNING);
     status_t s = STATUS_OK;
     const std::uint8_t* tdi = request_tdi;
     std::uint8_t* tdo = request_tdo;
@@ -98,7 +97,7 @@ status_t user_transfer(std::uint32_t type, const std::uint8_t* tdi, std::uint8_t
     request_tdi = tdi;
     request_tdo = tdo;
     request_length = length;
-    return jtag::background_run(jtag::BG_STARTED, length, user_transfer_worker);
+    return jtag::background_run(jtag::BG_STARTED, length, {nullptr, user_transfer_worker});
 }
 
 }  // namespace oscset::bridge

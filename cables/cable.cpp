@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "cables/parallel/port_io.hpp"
 #include "cables/parallel/xpar.hpp"
@@ -17,6 +19,7 @@ namespace {
 // installs its platform's hardware backend.
 struct CableKind {
     std::uint32_t kind;
+    const char* word;  // how a user names the kind (OSCSET_CABLE)
     const char* name;
     Cable& (*own_driver)();
     std::uint32_t automatic_place;
@@ -25,9 +28,10 @@ struct CableKind {
 };
 
 constexpr std::array<CableKind, 2> CABLE_KINDS{{
-    {CABLE_KIND_USB, USB_CABLE_NAME, usb::usb_cable, 1, CABLE_FIRST_USB, usb::install_hardware_usb},
-    {CABLE_KIND_PARALLEL, PARALLEL_CABLE_NAME, parallel::xpar_cable, 2, CABLE_PARALLEL_378,
-     parallel::install_hardware_port_io},
+    {CABLE_KIND_USB, "usb", USB_CABLE_NAME, usb::usb_cable, 1, CABLE_FIRST_USB,
+     usb::install_hardware_usb},
+    {CABLE_KIND_PARALLEL, "parallel", PARALLEL_CABLE_NAME, parallel::xpar_cable, 2,
+     CABLE_PARALLEL_378, parallel::install_hardware_port_io},
 }};
 
 // Another driver put behind a kind's name by cable_set_driver.
@@ -50,6 +54,17 @@ std::size_t find_row(Match match) {
 std::size_t find(const char* name) {
     return find_row(
         [name](const CableKind& k) { return name != nullptr && std::strcmp(name, k.name) == 0; });
+}
+
+// A port number: decimal, or hexadecimal after 0x; at most 16 bits.
+bool parse_port(std::string_view text, std::uint32_t& port) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port, base);
+    return error == std::errc() && end == text.data() + text.size() && port <= 0xFFFF;
 }
 
 status_t open_automatically() {
@@ -126,6 +141,24 @@ void install_hardware_backends() {
     for (const CableKind& k : CABLE_KINDS) {
         k.install_hardware();
     }
+}
+
+bool cable_id_from_text(const char* text, std::uint32_t& id) {
+    const std::string_view whole = text != nullptr ? text : "";
+    if (whole == "auto") {
+        id = CABLE_AUTOMATIC;
+        return true;
+    }
+    const std::size_t colon = whole.find(':');
+    const std::string_view word = whole.substr(0, colon);
+    const std::size_t row = find_row([word](const CableKind& k) { return word == k.word; });
+    std::uint32_t port = 0;
+    if (row == CABLE_KINDS.size() ||
+        (colon != std::string_view::npos && !parse_port(whole.substr(colon + 1), port))) {
+        return false;
+    }
+    id = CABLE_KINDS[row].kind << 16 | port;
+    return true;
 }
 
 }  // namespace oscset::cable

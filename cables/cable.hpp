@@ -25,6 +25,10 @@ inline constexpr const char* PARALLEL_CABLE_NAME = "spc_xpar";
 // fails. Id 0 tries the first USB adapter, then the parallel cable at 0x378.
 status_t cable_open(std::uint32_t id);
 
+// The id a user names in words: "usb" (the first adapter), "usb:N" (adapter N), "parallel" or
+// "parallel:0x378" (the printer-port cable at that I/O base), "auto". False for anything else.
+bool cable_id_from_text(const char* text, std::uint32_t& id);
+
 // Closes the open cable, if there is one. Always 0.
 status_t cable_close();
 

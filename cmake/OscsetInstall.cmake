@@ -1,7 +1,8 @@
 # Install rules and the Debian package (cpack -G DEB in the build folder).
 #   bin/oscset, bin/oscset-sim, lib/udev/rules.d/60-oscset-adapter.rules,
 #   share/man/man1/oscset.1.gz, oscset-sim.1.gz, share/doc/oscset/ (README.md, the Debian
-#   changelog and copyright)
+#   changelog and copyright), and the empty folder of the system-wide design (/etc/oscset,
+#   whatever the prefix: the program looks there); the design itself is the administrator's
 # The package installs under /usr: the udev rule in /usr/lib/udev/rules.d, which udev reads
 # (on Debian 12 /lib is /usr/lib).
 
@@ -32,6 +33,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/cables/usb/60-oscset-adapter.rules
 install(FILES ${_out}/oscset.1.gz ${_out}/oscset-sim.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${_out}/changelog.gz ${_pkg}/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
+get_filename_component(_design_folder ${OSCSET_SYSTEM_DESIGN} DIRECTORY)
+install(DIRECTORY DESTINATION ${_design_folder})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME oscset)

@@ -57,6 +57,28 @@ void print_usage() {
     console_printf("      (1.0Hz <= f <= 180MHz)\n");
 }
 
+// --help, -h and --version: answered before any cable is opened.
+bool answers_option(const char* argument, const ProgramText& text) {
+    if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+        print_usage();
+        console_printf(
+            "\nEnvironment:\n"
+            "  OSCSET_CONFIG_IMAGE=<file>  the board's design (.bit file or raw stream); without\n"
+            "                              it %s, else the built-in design\n"
+            "  OSCSET_CABLE=<cable>        usb (the first USB adapter; the default), usb:N,\n"
+            "                              parallel or parallel:0x378 (the printer-port cable at\n"
+            "                              that I/O base), auto\n"
+            "%s\nSee man %s.\n",
+            OSCSET_SYSTEM_DESIGN, text.more_environment, text.name);
+        return true;
+    }
+    if (std::strcmp(argument, "--version") == 0) {
+        console_printf("%s %s\n", text.name, OSCSET_VERSION);
+        return true;
+    }
+    return false;
+}
+
 int bad_input_exit(ClockBoard& board) {
     board.close();
     print_usage();
@@ -65,10 +87,16 @@ int bad_input_exit(ClockBoard& board) {
 
 }  // namespace
 
-int oscset_main(int argc, const char* const* argv, std::FILE* input, ClockBoard& board) {
+int oscset_main(int argc, const char* const* argv, std::FILE* input, ClockBoard& board,
+                const ProgramText& program) {
     const bool argument_mode = argc == 2;
-    if (board.open() != STATUS_OK) {
-        console_printf("Can't found ALDER-FPGA\n");
+    if (argument_mode && answers_option(argv[1], program)) {
+        return EXIT_OK;
+    }
+    if (const status_t opened = board.open(); opened != STATUS_OK) {
+        if (opened != STATUS_UNKNOWN_CABLE) {
+            console_printf("Can't found ALDER-FPGA\n");
+        }
         return EXIT_FAILED;
     }
     if (board.configure() != STATUS_OK) {

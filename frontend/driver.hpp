@@ -13,7 +13,9 @@ namespace oscset::frontend {
 // may provide their own.
 class ClockBoard {
   public:
-    virtual status_t open() = 0;       // the first USB adapter's cable; 0 = open and ready
+    // The cable; 0 = open and ready. STATUS_UNKNOWN_CABLE: the user named no cable (and was
+    // told so).
+    virtual status_t open() = 0;
     virtual status_t configure() = 0;  // the board's design, with progress; 0 = configured
     virtual bool program(const divider_plan& plan) = 0;  // control record; true = locked
     virtual void close() = 0;  // releases the USER register, then closes the cable
@@ -22,17 +24,20 @@ class ClockBoard {
     ~ClockBoard() = default;
 };
 
-// The board through the cable, configuration and bridge layers.
-ClockBoard& hardware_board();
-
 inline constexpr int EXIT_OK = 0;
 inline constexpr int EXIT_FAILED = -1;
 inline constexpr std::size_t LINE_BUFFER_SIZE = 256;
-// Names a configuration file to load in place of the embedded image.
-inline constexpr const char* CONFIG_IMAGE_VARIABLE = "OSCSET_CONFIG_IMAGE";
+// What --help and --version say of the program: its name, and the variables that change its
+// behaviour beyond those of every build (a line each).
+struct ProgramText {
+    const char* name = "oscset";
+    const char* more_environment = "";
+};
 
 // The whole program: argv as main receives it, lines from `input` in conversation mode, all
-// text to the console. Returns the exit code, 0 or -1.
-int oscset_main(int argc, const char* const* argv, std::FILE* input, ClockBoard& board);
+// text to the console. "--help" (or "-h") and "--version" alone answer without touching a
+// cable. Returns the exit code, 0 or -1.
+int oscset_main(int argc, const char* const* argv, std::FILE* input, ClockBoard& board,
+                const ProgramText& program = {});
 
 }  // namespace oscset::frontend

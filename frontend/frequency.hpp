@@ -33,12 +33,6 @@ struct ParsedFrequency {
     double target_hz = 0.0;
 };
 
-// The "%lf" conversion of the C library, independent of the process's locale: skips white
-// space and reads the longest prefix of a floating-point number (decimal, hexadecimal,
-// infinity or NaN, with a sign). Returns 1 with *value set, 0 when that prefix is not a whole
-// number (like "1e", "0x" or "."), or -1 when the text holds nothing but white space.
-int scan_double(const char* text, double* value);
-
 // Reads a non-empty, NUL-terminated, modifiable line: a K/k or M/m as its last character is
 // the multiplier and is removed in place. Prints "input format error.\n" or
 // "input range error.\n" on failure.

@@ -1,11 +1,14 @@
+#include "frontend/hardware_board.hpp"
+
 #include <cstdlib>
 
 #include "bridge/bridge.hpp"
 #include "bridge/user_transfer.hpp"
 #include "cables/cable.hpp"
 #include "frontend/clock_control.hpp"
-#include "frontend/driver.hpp"
 #include "jtag/config_engine.hpp"
+#include "platform/console.hpp"
+#include "platform/file.hpp"
 #include "resources/config_image.hpp"
 
 namespace oscset::frontend {
@@ -21,40 +24,52 @@ class BridgeBus final : public BusAccess {
     }
 };
 
-class HardwareClockBoard final : public ClockBoard {
-  public:
-    // The first USB adapter, with no fallback to the parallel cable.
-    status_t open() override { return cable::cable_open(cable::CABLE_FIRST_USB); }
-
-    // The design named by OSCSET_CONFIG_IMAGE (a .bit file or a raw stream) when set, else
-    // the embedded image.
-    status_t configure() override {
-        if (const char* file = std::getenv(CONFIG_IMAGE_VARIABLE);
-            file != nullptr && *file != '\0') {
-            return jtag::fpga_configure_with_progress(file, 0);
-        }
-        const auto image = resources::config_image();
-        return jtag::fpga_configure_with_progress(image.data(),
-                                                  static_cast<std::int32_t>(image.size()));
-    }
-
-    bool program(const divider_plan& plan) override {
-        BridgeBus bus;
-        return program_clock(plan, bus);
-    }
-
-    // Leaves the TAP in Run-Test/Idle with no USER register selected, then closes the cable.
-    void close() override {
-        bridge::user_transfer(0, nullptr, nullptr, nullptr);
-        cable::cable_close();
-    }
-};
+const char* set_variable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
 
 }  // namespace
 
-ClockBoard& hardware_board() {
-    static HardwareClockBoard board;
-    return board;
+status_t HardwareClockBoard::open() {
+    std::uint32_t id = cable::CABLE_FIRST_USB;
+    if (const char* named = set_variable(CABLE_VARIABLE);
+        named != nullptr && !cable::cable_id_from_text(named, id)) {
+        platform::console_printf(
+            "%s=\"%s\" names no cable: use usb, usb:N, parallel, parallel:0xBASE or auto\n",
+            CABLE_VARIABLE, named);
+        return STATUS_UNKNOWN_CABLE;
+    }
+    return cable::cable_open(id);
+}
+
+status_t HardwareClockBoard::configure() {
+    if (const char* file = set_variable(CONFIG_IMAGE_VARIABLE)) {
+        return jtag::fpga_configure_with_progress(jtag::ConfigSource::design_file(file));
+    }
+    if (!places_.system_file.empty() && platform::path_exists(places_.system_file.c_str())) {
+        return jtag::fpga_configure_with_progress(
+            jtag::ConfigSource::design_file(places_.system_file.c_str()));
+    }
+    if (resources::config_image_is_placeholder() && !places_.accept_placeholder) {
+        // Loading it would stop the design that the FPGA runs, and the board's clock with it.
+        platform::console_printf(
+            "No design for the board's FPGA: name its file in %s or install it as %s "
+            "(see man oscset)\n",
+            CONFIG_IMAGE_VARIABLE, OSCSET_SYSTEM_DESIGN);
+        return STATUS_FILE_ERROR;
+    }
+    return jtag::fpga_configure_with_progress(jtag::ConfigSource::memory(resources::config_image()));
+}
+
+bool HardwareClockBoard::program(const divider_plan& plan) {
+    BridgeBus bus;
+    return program_clock(plan, bus);
+}
+
+void HardwareClockBoard::close() {
+    bridge::user_transfer(0, nullptr, nullptr, nullptr);
+    cable::cable_close();
 }
 
 }  // namespace oscset::frontend

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "cables/cable.hpp"
+#include "platform/thread.hpp"
 #include "platform/time.hpp"
 
 namespace oscset::jtag {
@@ -12,7 +13,7 @@ namespace {
 std::atomic<std::int32_t> state{BG_IDLE};
 std::atomic<status_t> result{STATUS_OK};
 // Written before the worker starts and only read by it.
-status_t (*pending_job)() = nullptr;
+BackgroundJob pending_job{};
 std::atomic<bool> worker_began{false};
 
 // Joins the last worker when the program ends, so that no thread outlives the state it uses.
@@ -25,25 +26,27 @@ struct Worker {
     }
 } worker;
 
+// The job's steps and the states between them; `started` is the state once it runs.
+void run(BackgroundJob job, std::int32_t started) {
+    state.store(started);
+    status_t r = job.prepare != nullptr ? job.prepare() : STATUS_OK;
+    if (r == STATUS_OK) {
+        state.store(BG_RUNNING);
+        r = job.move();
+    }
+    result.store(r);
+    state.store(BG_DONE);
+}
+
 void run_pending_job() {
     worker_began.store(true);
-    state.store(BG_STARTED);
-    result.store(pending_job());
-    state.store(BG_DONE);
+    run(pending_job, BG_STARTED);
 }
 
 }  // namespace
 
 std::int32_t background_state() {
     return state.load();
-}
-
-void set_background_state(std::int32_t value) {
-    state.store(value);
-}
-
-void set_background_result(status_t value) {
-    result.store(value);
 }
 
 status_t background_collect() {
@@ -58,11 +61,10 @@ status_t background_collect() {
     return STATUS_BUSY;
 }
 
-status_t background_run_job(std::int32_t accepted, bool on_worker, status_t (*job)()) {
+status_t background_run_job(std::int32_t accepted, bool on_worker, BackgroundJob job) {
     state.store(accepted);
     if (!on_worker) {
-        result.store(job());
-        state.store(BG_DONE);
+        run(job, accepted);
         return background_collect();
     }
     pending_job = job;
@@ -71,7 +73,11 @@ status_t background_run_job(std::int32_t accepted, bool on_worker, status_t (*jo
     if (worker.thread.joinable()) {
         worker.thread.join();
     }
-    worker.thread = std::thread(run_pending_job);
+    if (!platform::start_thread(worker.thread, run_pending_job)) {
+        result.store(STATUS_NOT_CONFIGURED);
+        state.store(BG_DONE);
+        return background_collect();
+    }
     // The limit counts from the worker's first step: the system runs a new thread, but how
     // long the job takes to reach the data is the job's.
     std::uint32_t waited = 0;

@@ -1,7 +1,8 @@
 #pragma once
 // The background-operation state that the configuration engine and the bridge transfers
 // share, and the one way a job runs under it. While a worker runs, every entry into the JTAG
-// layer answers STATUS_BUSY, so the chain belongs to one thread at a time.
+// layer answers STATUS_BUSY, so the chain belongs to one thread at a time. Only this file
+// sets the state: the job's two steps say when it moves data.
 
 #include <atomic>
 #include <cstdint>
@@ -24,8 +25,6 @@ inline constexpr std::uint32_t START_POLL_MS = 10;
 inline constexpr std::uint32_t START_LIMIT_MS = 60'000;
 
 std::int32_t background_state();
-void set_background_state(std::int32_t state);
-void set_background_result(status_t result);
 
 // BG_IDLE: 0 when a cable is open, else STATUS_NO_CABLE. BG_DONE: the finished operation's
 // result, once (the state returns to BG_IDLE). Otherwise STATUS_BUSY.
@@ -41,15 +40,22 @@ void store_length(Word* word, Word value) {
     std::atomic_ref<Word>(*word).store(value);
 }
 
-// Runs `job`, which returns its result and sets BG_RUNNING once it moves data, with the state
-// `accepted` until it starts. On the worker thread when `on_worker`, returning once the job
-// moves data or has ended (or the start limit has passed); otherwise here. Returns
-// background_collect().
-status_t background_run_job(std::int32_t accepted, bool on_worker, status_t (*job)());
+// A job: what it does before it moves data (may be null; a nonzero result ends the job), then
+// the data itself (the state BG_RUNNING).
+struct BackgroundJob {
+    status_t (*prepare)();
+    status_t (*move)();
+};
+
+// Runs `job` with the state `accepted` until it starts. On the worker thread when `on_worker`,
+// returning once the job moves data or has ended (or the start limit has passed); otherwise
+// here. A worker that cannot start ends the job with STATUS_NOT_CONFIGURED, after the
+// thread seam's line. Returns background_collect().
+status_t background_run_job(std::int32_t accepted, bool on_worker, BackgroundJob job);
 
 // The same for a request whose length word says where it runs; bit 31 is cleared first.
 template <typename Word>
-status_t background_run(std::int32_t accepted, Word* length, status_t (*job)()) {
+status_t background_run(std::int32_t accepted, Word* length, BackgroundJob job) {
     const auto word = static_cast<std::uint32_t>(load_length(length));
     const bool on_worker = (word & LENGTH_BACKGROUND) != 0;
     if (on_worker) {

@@ -8,12 +8,11 @@
 #include "jtag/background.hpp"
 #include "jtag/bits.hpp"
 #include "jtag/device_table.hpp"
+#include "jtag/spartan2.hpp"
 #include "jtag/tap.hpp"
 
 namespace oscset::jtag {
 namespace {
-
-using cable::cable_shift;
 
 std::array<ChainRecord, MAX_CHAIN_DEVICES> devices{};
 std::int32_t device_count = 0;
@@ -21,25 +20,12 @@ std::int32_t selected = -1;
 chain_position position{};
 std::atomic<std::int32_t> bridge_type{-1};
 
-struct Spartan2Part {
-    std::uint32_t idcode;
-    const char* name;
-};
-constexpr std::array<Spartan2Part, 6> SPARTAN2_PARTS{{
-    {0x00608093, "XC2S15"},
-    {0x0060C093, "XC2S30"},
-    {0x00610093, "XC2S50"},
-    {0x00614093, "XC2S100"},
-    {0x00618093, "XC2S150"},
-    {0x0061C093, "XC2S200"},
-}};
+constexpr std::uint8_t ONE = 0x80;  // a one-bit string holding a 1
 
-// One clock with TDI high, reading TDO: true when it read high. Tested as a whole byte, so
-// the order of the cable's read-back does not matter.
-bool read_bit_with_tdi_high(std::int32_t tms) {
-    const std::uint8_t one = 0x80;
+// One clock in a Shift state with TDI high: true when TDO read high.
+bool read_bit_with_tdi_high() {
     std::uint8_t tdo = 0;
-    cable_shift(&one, &tdo, 1, tms, tms);
+    jtag_shift(&ONE, &tdo, 1, ShiftEnd::STAY);
     return tdo != 0;
 }
 
@@ -57,24 +43,23 @@ std::int32_t jtag_scan_chain() {
 
     // The capture values come out first, and zeros fill every instruction register.
     std::array<std::uint8_t, CAPTURE_BITS / 8> capture{};
-    cable_shift(nullptr, capture.data(), CAPTURE_BITS, 0, 0);
+    jtag_shift(nullptr, capture.data(), CAPTURE_BITS, ShiftEnd::STAY);
 
     // Ones pushed in appear at TDO after as many clocks as the registers hold bits.
     std::int32_t ir_length = CAPTURE_BITS;
     for (std::int32_t i = 0; i < CAPTURE_BITS; ++i) {
-        if (read_bit_with_tdi_high(0)) {
+        if (read_bit_with_tdi_high()) {
             ir_length = i;
             break;
         }
     }
-    const std::uint8_t one = 0x80;
-    cable_shift(&one, nullptr, 1, 1, 1);  // Exit1-IR; every register now holds ones
-    jtag_move(EXIT1_TO_SELECT_DR);        // Update-IR: all BYPASS
-    jtag_move(SELECT_TO_SHIFT);           // Shift-DR
+    jtag_move(TMS_HIGH_ONCE, &ONE);  // Exit1-IR; every register now holds ones
+    jtag_move(EXIT1_TO_SELECT_DR);   // Update-IR: all BYPASS
+    jtag_move(SELECT_TO_SHIFT);      // Shift-DR
 
     // Each bypass register captured a 0: the zeros before the first one count the devices.
     std::int32_t count = 0;
-    while (!read_bit_with_tdi_high(0)) {
+    while (!read_bit_with_tdi_high()) {
         if (++count >= DEVICE_COUNT_BOUND) {
             break;
         }
@@ -90,11 +75,7 @@ std::int32_t jtag_scan_chain() {
     jtag_move(SELECT_TO_SHIFT);  // Shift-DR
     std::array<std::uint8_t, 4 * MAX_CHAIN_DEVICES> idcodes{};
     const auto idcode_bits = static_cast<std::uint32_t>(32 * count);
-    cable_shift(nullptr, idcodes.data(), idcode_bits, 0, 1);  // ends in Exit1-DR
-    if (cable::cable_ops().tdo_reverse == 1) {
-        reverse_bytes(capture.data(), static_cast<std::uint32_t>(capture.size()));
-        reverse_bytes(idcodes.data(), static_cast<std::uint32_t>(4 * count));
-    }
+    jtag_shift(nullptr, idcodes.data(), idcode_bits, ShiftEnd::EXIT1);
     const std::int32_t decoded =
         chain_decode(devices.data(), MAX_CHAIN_DEVICES, capture.data(), ir_length, idcodes.data(),
                      static_cast<std::int32_t>(idcode_bits));
@@ -162,12 +143,8 @@ std::uint32_t chain_select(std::int32_t index) {
 }
 
 const char* spartan2_name(std::uint32_t idcode) {
-    for (const Spartan2Part& part : SPARTAN2_PARTS) {
-        if ((idcode & IDCODE_VERSION_MASK) == part.idcode) {
-            return part.name;
-        }
-    }
-    return nullptr;
+    const Spartan2Part* part = spartan2_part(idcode);
+    return part != nullptr ? part->name : nullptr;
 }
 
 status_t jtag_read_idcode(std::uint32_t* out) {

@@ -2,18 +2,14 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
-#include <limits>
-#include <string_view>
+#include <string>
 
 #include "jtag/background.hpp"
 #include "jtag/bits.hpp"
 #include "jtag/chain.hpp"
 #include "jtag/config_file.hpp"
-#include "jtag/device_table.hpp"
+#include "jtag/config_stream.hpp"
 #include "jtag/tap.hpp"
 #include "platform/console.hpp"
 #include "platform/time.hpp"
@@ -41,7 +37,6 @@ constexpr std::array<std::uint8_t, 20> SEQUENCE_B{
     0x30, 0x01, 0x20, 0x01, 0x00, 0xA0, 0x3F, 0x2D,  // COR
     0x00, 0x00, 0x00, 0x00,
 };
-constexpr std::uint8_t MEMORY_IMAGE_MARK = 0xFF;  // a raw stream starts with its dummy word
 constexpr std::int32_t JSTART_CLOCKS = 16;
 constexpr std::int32_t STATUS_READ_BITS = 1 + 32;  // a pad bit, then the status word
 
@@ -50,87 +45,76 @@ constexpr std::int32_t bits_of(const std::array<std::uint8_t, N>&) {
     return static_cast<std::int32_t>(8 * N);
 }
 
-// The request, written before the worker starts and only read by it.
-const void* request_source = nullptr;
+// The request, written before the worker starts and only read by it: the stream (a memory
+// image, or the data of the design file held below), the caller's length word, and the file's
+// name for the lines that explain a failure.
+std::span<const std::uint8_t> request_stream;
 std::int32_t* request_length = nullptr;
+std::string request_file;  // empty for a memory image
+config_file_ptr loaded_file;
 std::array<std::uint8_t, CONFIG_BLOCK_SIZE> config_block;
 
-// Why the last configuration from a file failed, as one line; empty when it did not. Written
-// by the worker, read once its result has been collected.
-std::array<char, 512> file_problem{};
+// Why the last configuration from a design file failed; written before the job ends (or
+// before it starts), read once its result has been collected.
+std::string problem;
 
-void note_file_problem(const char* format, ...) OSCSET_PRINTF_FORMAT(1, 2);
-void note_file_problem(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(file_problem.data(), file_problem.size(), format, args);
-    va_end(args);
+// Reads the status and, when the FPGA runs a design, shuts it down.
+status_t configure_prepare() {
+    std::uint32_t status = 0;
+    const status_t f = fpga_read_status(&status);
+    if ((status & STAT_NO_ANSWER) != 0) {
+        platform::console_printf("status read error\n");
+        return STATUS_NOT_CONFIGURED;
+    }
+    if (f != STATUS_OK) {
+        return f;
+    }
+    return (status & STAT_DONE) != 0 ? fpga_prepare_reconfig() : STATUS_OK;
 }
 
-void note_cut_short(const char* name, std::uint32_t held, std::uint32_t promised) {
-    note_file_problem("Configuration file \"%s\" ends after %lu of its %lu data bytes\n", name,
-                      static_cast<unsigned long>(held), static_cast<unsigned long>(promised));
-}
-
-// The part field up to its terminator (a field may fill all 64 bytes without one).
-std::string_view part_field(const config_file& file) {
-    const auto& field = file.part_name;
-    return {field.data(),
-            static_cast<std::size_t>(std::find(field.begin(), field.end(), '\0') - field.begin())};
-}
-
-// The bytes from the file's position to its end; -1 when the file cannot seek.
-long bytes_left(std::FILE* file) {
-    const long at = std::ftell(file);
-    if (at < 0 || std::fseek(file, 0, SEEK_END) != 0) {
-        return -1;
+// The stream in blocks, then the status that judges it.
+status_t configure_stream() {
+    const std::span<const std::uint8_t> stream = request_stream;
+    const auto total = static_cast<std::uint32_t>(stream.size());
+    status_t f = fpga_begin_stream();
+    if (f != STATUS_OK) {
+        return f;
     }
-    const long end = std::ftell(file);
-    if (std::fseek(file, at, SEEK_SET) != 0) {
-        return -1;
+    for (std::uint32_t sent = 0; sent < total && f == STATUS_OK;) {
+        const std::int32_t last = sent + CONFIG_BLOCK_SIZE >= total ? 1 : 0;
+        const std::uint32_t count = last == 1 ? total - sent : CONFIG_BLOCK_SIZE;
+        std::memcpy(config_block.data(), stream.data() + sent, count);
+        f |= fpga_stream_block(config_block.data(), count, last);
+        sent += count;
+        store_length(request_length, static_cast<std::int32_t>(total - sent));
     }
-    return end - at;
-}
-
-// Opens a configuration file and judges it before the FPGA is touched: it must open, its
-// header must be sound, the data it promises there, and a part field must name the FPGA that
-// discovery selected.
-config_file_ptr open_checked(const char* name) {
-    ConfigFileError error = ConfigFileError::NONE;
-    config_file_ptr file = config_file_open(name, &error);
-    if (error == ConfigFileError::CANNOT_OPEN) {
-        note_file_problem("Can't open configuration file \"%s\": %s\n", name, std::strerror(errno));
-        return nullptr;
-    }
-    // A length beyond the length word's range is no real stream: a bad header.
-    if (!file || file->data_length > std::uint32_t{std::numeric_limits<std::int32_t>::max()}) {
-        note_file_problem("Configuration file \"%s\" has a bad header\n", name);
-        return nullptr;
-    }
-    const long held = bytes_left(file->handle.get());
-    if (held >= 0 && static_cast<unsigned long>(held) < file->data_length) {
-        note_cut_short(name, static_cast<std::uint32_t>(held), file->data_length);
-        return nullptr;
-    }
-    const std::string_view part = part_field(*file);
-    const std::int32_t selected = selected_device();
-    if (!part.empty() && selected >= 0) {
-        const ChainRecord& fpga = chain_devices()[static_cast<std::size_t>(selected)];
-        if ((file->part_idcode & IDCODE_VERSION_MASK) != (fpga.idcode & IDCODE_VERSION_MASK)) {
-            // The chain's record names the first row of that IDCODE, maybe a Virtex twin.
-            const char* spartan2 = spartan2_name(fpga.idcode);
-            note_file_problem(
-                "Configuration file \"%s\" is for part %.*s, but the FPGA on the chain is an %s\n",
-                name, static_cast<int>(part.size()), part.data(),
-                spartan2 != nullptr ? spartan2 : fpga.name);
-            return nullptr;
+    std::uint32_t status = 0;
+    fpga_read_status(&status);
+    if ((status & STAT_CRC_ERROR) != 0 || (status & STAT_DONE) == 0) {
+        f |= STATUS_NOT_CONFIGURED;
+        // A design file passed every check the chip makes; say what the chip made of it.
+        if (!request_file.empty()) {
+            problem = (status & STAT_CRC_ERROR) != 0
+                          ? platform::format_text(
+                                "The FPGA reports a CRC error after the stream of \"%s\"\n",
+                                request_file.c_str())
+                          : platform::format_text(
+                                "The FPGA did not start after the stream of \"%s\" (no DONE)\n",
+                                request_file.c_str());
         }
     }
-    return file;
+    return f;
 }
 
-status_t configure_request() {
-    return fpga_configure_worker(request_source, request_length);
+// The source a pointer stands for: a memory image when a length is given and the first byte
+// is the dummy byte a raw stream starts with, else a file name.
+ConfigSource source_of(const void* source, std::uint32_t length) {
+    const auto* bytes = static_cast<const std::uint8_t*>(source);
+    const std::uint32_t size = length & ~CONFIG_BACKGROUND;
+    if (size != 0 && bytes[0] == STREAM_DUMMY_BYTE) {
+        return ConfigSource::memory({bytes, size});
+    }
+    return ConfigSource::design_file(static_cast<const char*>(source));
 }
 
 }  // namespace
@@ -192,91 +176,13 @@ status_t fpga_stream_block(const std::uint8_t* block, std::uint32_t count, std::
     return STATUS_OK;
 }
 
-status_t fpga_configure_worker(const void* source, std::int32_t* length) {
-    file_problem[0] = '\0';
-    const auto* memory = static_cast<const std::uint8_t*>(source);
-    config_file_ptr file;
-    std::uint32_t total = 0;
-    if (length != nullptr && load_length(length) != 0 && memory[0] == MEMORY_IMAGE_MARK) {
-        total = static_cast<std::uint32_t>(load_length(length)) & ~CONFIG_BACKGROUND;
-    } else {
-        // A file is judged before anything reaches the FPGA: a design that runs is kept.
-        file = open_checked(static_cast<const char*>(source));
-        if (!file) {
-            return STATUS_FILE_ERROR;
-        }
-        total = file->data_length;
-        if (length != nullptr) {
-            store_length(length, static_cast<std::int32_t>(total));
-        }
+status_t fpga_configure_source(const ConfigSource& source, std::int32_t* length) {
+    if (background_state() == BG_IDLE) {
+        problem.clear();  // a finished job's line is collected with its result
     }
-
-    std::uint32_t status = 0;
-    status_t f = fpga_read_status(&status);
-    if ((status & STAT_NO_ANSWER) != 0) {
-        platform::console_printf("status read error\n");
-        return STATUS_NOT_CONFIGURED;
-    }
-    if (f != STATUS_OK) {
-        return f;
-    }
-    if ((status & STAT_DONE) != 0) {
-        const status_t r = fpga_prepare_reconfig();
-        if (r != STATUS_OK) {
-            return r;
-        }
-    }
-
-    set_background_state(BG_RUNNING);
-    f = fpga_begin_stream();
-    if (f != STATUS_OK) {
-        return f;
-    }
-    std::uint32_t sent = 0;
-    while (sent < total) {
-        const std::int32_t last = sent + CONFIG_BLOCK_SIZE >= total ? 1 : 0;
-        std::uint32_t count = last == 1 ? total - sent : CONFIG_BLOCK_SIZE;
-        bool cut_short = false;
-        if (file) {
-            const std::uint32_t got = config_file_read(*file, config_block.data(), count);
-            // A short read must not send the previous block's bytes in place of the missing
-            // ones: send what arrived and stop.
-            if (got < count) {
-                f |= STATUS_FILE_ERROR;
-                cut_short = true;
-                count = got;
-                note_cut_short(static_cast<const char*>(source), sent + got, total);
-            }
-        } else {
-            std::memcpy(config_block.data(), memory + sent, count);
-        }
-        if (count > 0) {
-            f |= fpga_stream_block(config_block.data(), count, cut_short ? 0 : last);
-        }
-        if (length != nullptr) {
-            store_length(length, static_cast<std::int32_t>(total - sent - count));
-        }
-        sent += count;
-        if (f != STATUS_OK) {
-            break;
-        }
-    }
-    file.reset();
-
-    fpga_read_status(&status);
-    if ((status & STAT_CRC_ERROR) != 0 || (status & STAT_DONE) == 0) {
-        f |= STATUS_NOT_CONFIGURED;
-    }
-    return f;
-}
-
-status_t fpga_configure(const void* source, std::int32_t* length) {
     const status_t r = jtag_ensure_target();
     if (r != STATUS_OK) {
         return r;
-    }
-    if (source == nullptr) {
-        return background_collect();
     }
     if (length == nullptr) {
         return STATUS_NO_LENGTH;
@@ -284,19 +190,46 @@ status_t fpga_configure(const void* source, std::int32_t* length) {
     if (background_state() != BG_IDLE) {
         return STATUS_BUSY;
     }
-    request_source = source;
+    loaded_file.reset();
+    request_file = source.file != nullptr ? source.file : "";
+    request_stream = source.image;
+    const auto word = static_cast<std::uint32_t>(load_length(length));
+    if (source.file != nullptr) {
+        const ChainRecord& fpga = chain_devices()[static_cast<std::size_t>(selected_device())];
+        loaded_file = config_file_load(source.file, fpga.idcode, problem);
+        if (!loaded_file) {
+            return STATUS_FILE_ERROR;
+        }
+        request_stream = config_file_stream(*loaded_file);
+    } else {
+        request_stream = request_stream.first(std::min<std::size_t>(request_stream.size(),
+                                                                    word & ~CONFIG_BACKGROUND));
+    }
+    // The length is known before the work starts, so a progress line never shows less.
+    store_length(length, static_cast<std::int32_t>((word & CONFIG_BACKGROUND) |
+                                                   static_cast<std::uint32_t>(request_stream.size())));
     request_length = length;
     // Control returns once the stream is moving, or the work has ended.
-    return background_run(BG_ACCEPTED, length, configure_request);
+    return background_run(BG_ACCEPTED, length, {configure_prepare, configure_stream});
 }
 
-status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
-    std::int32_t remain =
-        static_cast<std::int32_t>(static_cast<std::uint32_t>(length) | CONFIG_BACKGROUND);
-    status_t r = fpga_configure(source, &remain);
+status_t fpga_configure(const void* source, std::int32_t* length) {
+    if (source == nullptr) {
+        const status_t r = jtag_ensure_target();
+        return r != STATUS_OK ? r : background_collect();
+    }
+    const auto word = length != nullptr ? static_cast<std::uint32_t>(load_length(length)) : 0;
+    return fpga_configure_source(source_of(source, word), length);
+}
+
+status_t fpga_configure_with_progress(const ConfigSource& source) {
+    const auto size = static_cast<std::uint32_t>(source.image.size());
+    std::int32_t remain = static_cast<std::int32_t>(size | CONFIG_BACKGROUND);
+    status_t r = fpga_configure_source(source, &remain);
     for (;;) {
-        platform::console_printf("\rConfigration remain=%8ld",
-                                 static_cast<long>(load_length(&remain)));
+        // The request flag is no count: a request that was never taken keeps it.
+        const auto left = static_cast<std::uint32_t>(load_length(&remain)) & ~CONFIG_BACKGROUND;
+        platform::console_printf("\rConfigration remain=%8ld", static_cast<long>(left));
         if ((r & STATUS_BUSY) == 0) {
             break;
         }
@@ -304,10 +237,14 @@ status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
         r = fpga_configure(nullptr, nullptr);
     }
     platform::console_printf("\n");
-    if ((r & STATUS_FILE_ERROR) != 0 && file_problem[0] != '\0') {
-        platform::console_printf("%s", file_problem.data());
+    if (r != STATUS_OK && !problem.empty()) {
+        platform::console_printf("%s", problem.c_str());
     }
     return r;
+}
+
+status_t fpga_configure_with_progress(const void* source, std::int32_t length) {
+    return fpga_configure_with_progress(source_of(source, static_cast<std::uint32_t>(length)));
 }
 
 }  // namespace oscset::jtag

@@ -1,8 +1,10 @@
 #pragma once
 // The configuration engine: loads a configuration stream into the selected Spartan-II over
-// JTAG, from memory or from a configuration file, in the foreground or on a worker thread.
+// JTAG, from an image in memory or from a design file, in the foreground or on a worker
+// thread.
 
 #include <cstdint>
+#include <span>
 
 #include "cables/status.hpp"
 #include "jtag/background.hpp"
@@ -23,22 +25,35 @@ inline constexpr std::uint32_t STAT_NO_ANSWER = 0xFFFF0000;
 inline constexpr std::uint32_t RECONFIG_WAIT_MS = 50;
 inline constexpr std::uint32_t PROGRESS_MS = 100;
 
-// With a source, starts a configuration: a memory image (first byte 0xFF, with its length in
-// the length word) or a NUL-terminated file name. A file is refused (STATUS_FILE_ERROR) before
-// the FPGA is touched when it cannot be opened, its header is bad, it holds less data than
-// the header says, or its part field names another part than the selected FPGA. With a null
-// source it only polls: the finished result once, STATUS_BUSY while the worker runs. The
-// configuration writes the length word: bit 31 cleared when taken, the bytes still to send
-// after every block.
+// What to load: a raw stream in memory, sent unchanged, or a design file by name, which is
+// read and judged whole before the FPGA is touched.
+struct ConfigSource {
+    std::span<const std::uint8_t> image;
+    const char* file = nullptr;
+
+    static ConfigSource memory(std::span<const std::uint8_t> stream) { return {stream, nullptr}; }
+    static ConfigSource design_file(const char* name) { return {{}, name}; }
+};
+
+// Starts a configuration from `source`. A design file is refused (STATUS_FILE_ERROR) before
+// the FPGA is touched when it cannot be read, its header is bad, it holds less data than the
+// header says, it is for another part than the selected FPGA, or its stream is one the chip
+// would not take (fpga_configure_with_progress prints why). The length word: bit 31 asks for
+// the worker; the rest is replaced by the stream's length before the work starts, then counts
+// the bytes still to send after every block.
+status_t fpga_configure_source(const ConfigSource& source, std::int32_t* length);
+
+// The same with the source as a pointer: a memory image when the length word is nonzero and
+// its first byte is 0xFF, else a NUL-terminated file name. With a null source it only polls:
+// the finished result once, STATUS_BUSY while the worker runs.
 status_t fpga_configure(const void* source, std::int32_t* length);
 
-// Configures on the worker thread and prints "\rConfigration remain=%8ld" after the start,
-// every 100 ms while it runs and once at the end, then "\n"; then, when a file failed, one
-// line that names it and says why. Returns the final status.
+// Configures on the worker thread and prints "\rConfigration remain=%8ld" (the bytes still to
+// send) after the start, every 100 ms while it runs and once at the end, then "\n"; then, when
+// a design file was refused or the FPGA did not take its stream, one line that says why.
+// Returns the final status.
+status_t fpga_configure_with_progress(const ConfigSource& source);
 status_t fpga_configure_with_progress(const void* source, std::int32_t length);
-
-// The body of a configuration, inline or on the worker thread.
-status_t fpga_configure_worker(const void* source, std::int32_t* length);
 
 // Reads the configuration status register through CFG_IN and CFG_OUT.
 status_t fpga_read_status(std::uint32_t* out);

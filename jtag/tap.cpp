@@ -25,8 +25,15 @@ void shift(std::uint32_t count, std::int32_t tms_during, std::int32_t tms_last,
 
 }  // namespace
 
-void jtag_move(const TmsPath& path) {
-    shift(path.clocks, path.tms_during, path.tms_last);
+void jtag_move(const TmsPath& path, const std::uint8_t* tdi) {
+    shift(path.clocks, path.tms_during, path.tms_last, tdi);
+}
+
+void jtag_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t n, ShiftEnd end) {
+    shift(n, 0, end == ShiftEnd::EXIT1 ? 1 : 0, tdi, tdo);
+    if (tdo != nullptr && cable::cable_ops().tdo_reverse == 1) {
+        reverse_bytes(tdo, (n + 7) / 8);
+    }
 }
 
 status_t jtag_reset_to_idle(std::int32_t clocks) {
@@ -63,8 +70,8 @@ status_t jtag_load_ir(std::uint8_t code, std::int32_t ir_length) {
             string[bit / 8] &= static_cast<std::uint8_t>(~(0x80u >> (bit % 8)));
         }
     }
-    shift(static_cast<std::uint32_t>(total), 0, 1, string.data());  // ends in Exit1-IR
-    jtag_move(TMS_HIGH_ONCE);                                       // Update-IR
+    jtag_shift(string.data(), nullptr, static_cast<std::uint32_t>(total), ShiftEnd::EXIT1);
+    jtag_move(TMS_HIGH_ONCE);  // Update-IR
     return STATUS_OK;
 }
 
@@ -76,27 +83,25 @@ status_t jtag_shift_dr(const std::uint8_t* tdi, std::uint8_t* tdo, std::int32_t 
         jtag_move(CAPTURE_TO_SHIFT);
         if ((flags & DR_SKIP_TDO_SIDE) != 0 && tdo != nullptr && at.devices_tdo_side > 0) {
             // The bypass bits captured between us and TDO come out first: drop them.
-            shift(static_cast<std::uint32_t>(at.devices_tdo_side), 0, 0);
+            jtag_shift(nullptr, nullptr, static_cast<std::uint32_t>(at.devices_tdo_side),
+                       ShiftEnd::STAY);
         }
     }
     if (n <= 0) {
         return STATUS_OK;
     }
-    const auto bits = static_cast<std::uint32_t>(n);
-    if ((flags & DR_EXIT) != 0) {
-        if ((flags & DR_PAD_TDI_SIDE) != 0 && tdi != nullptr && at.devices_tdi_side > 0) {
-            shift(bits, 0, 0, tdi, tdo);
-            // Zeros behind the data push its last bit through the TDI-side bypasses.
-            shift(static_cast<std::uint32_t>(at.devices_tdi_side), 0, 1);
-        } else {
-            shift(bits, 0, 1, tdi, tdo);
-        }
-        jtag_move(TMS_HIGH_ONCE);  // Update-DR
-    } else {
-        shift(bits, 0, 0, tdi, tdo);
+    const bool exit = (flags & DR_EXIT) != 0;
+    const bool pad =
+        exit && (flags & DR_PAD_TDI_SIDE) != 0 && tdi != nullptr && at.devices_tdi_side > 0;
+    jtag_shift(tdi, tdo, static_cast<std::uint32_t>(n),
+               exit && !pad ? ShiftEnd::EXIT1 : ShiftEnd::STAY);
+    if (pad) {
+        // Zeros behind the data push its last bit through the TDI-side bypasses.
+        jtag_shift(nullptr, nullptr, static_cast<std::uint32_t>(at.devices_tdi_side),
+                   ShiftEnd::EXIT1);
     }
-    if (tdo != nullptr && cable::cable_ops().tdo_reverse == 1) {
-        reverse_bytes(tdo, (bits + 7) / 8);
+    if (exit) {
+        jtag_move(TMS_HIGH_ONCE);  // Update-DR
     }
     return STATUS_OK;
 }

@@ -34,7 +34,7 @@ inline constexpr std::int32_t USER_TYPE_UNKNOWN = -1;
 inline constexpr std::int32_t USER_TYPE_NONE = 0;
 
 // A TMS path between TAP states: `clocks` clocks, TMS tms_during on all but the last and
-// tms_last on the last, TDI low.
+// tms_last on the last.
 struct TmsPath {
     std::uint32_t clocks;
     std::int32_t tms_during;
@@ -57,8 +57,13 @@ inline constexpr TmsPath TMS_HIGH_ONCE{1, 1, 1};
 // Five clocks with TMS high reach Test-Logic-Reset from any state; the sixth, low, Run-Test/Idle.
 inline constexpr std::int32_t RESET_CLOCKS = 6;
 
-// Clocks the path.
-void jtag_move(const TmsPath& path);
+// Clocks the path, with TDI low or, in a Shift state, the path's bits from `tdi`.
+void jtag_move(const TmsPath& path, const std::uint8_t* tdi = nullptr);
+// Where jtag_shift leaves the TAP: in the Shift state, or in Exit1 (TMS high on the last bit).
+enum class ShiftEnd { STAY, EXIT1 };
+// n clocks in Shift-DR or Shift-IR, TMS low until the last. Read-back bytes come out with the
+// earliest bit in bit 7 of byte 0.
+void jtag_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t n, ShiftEnd end);
 // k-1 clocks with TMS high, one low: Run-Test/Idle from any state, through Test-Logic-Reset.
 status_t jtag_reset_to_idle(std::int32_t clocks);
 // k clocks with TMS low: from an Update state into Run-Test/Idle, or staying there.

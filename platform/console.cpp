@@ -22,28 +22,38 @@ void console_write(std::string_view text) {
     std::fflush(stdout);
 }
 
-void console_printf(const char* format, ...) {
-    char small[512];
-    std::va_list args;
-    va_start(args, format);
+namespace {
+
+std::string format_text_v(const char* format, std::va_list args) {
     std::va_list again;
     va_copy(again, args);
-    const int length = std::vsnprintf(small, sizeof small, format, args);
-    va_end(args);
-    if (length < 0) {
-        va_end(again);
-        return;
-    }
-    if (static_cast<std::size_t>(length) < sizeof small) {
-        va_end(again);
-        console_write(std::string_view(small, static_cast<std::size_t>(length)));
-        return;
-    }
-    std::string large(static_cast<std::size_t>(length) + 1, '\0');
-    std::vsnprintf(large.data(), large.size(), format, again);
+    const int length = std::vsnprintf(nullptr, 0, format, again);
     va_end(again);
-    large.pop_back();
-    console_write(large);
+    if (length < 0) {
+        return {};
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+std::string format_text(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::string text = format_text_v(format, args);
+    va_end(args);
+    return text;
+}
+
+void console_printf(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    const std::string text = format_text_v(format, args);
+    va_end(args);
+    console_write(text);
 }
 
 ConsoleCapture::ConsoleCapture() {

@@ -20,6 +20,8 @@ namespace oscset::platform {
 // ConsoleCapture is active). Flushes at once: progress marks carry no line end.
 void console_printf(const char* format, ...) OSCSET_PRINTF_FORMAT(1, 2);
 void console_write(std::string_view text);
+// The same formatting into a string of whatever length it takes.
+std::string format_text(const char* format, ...) OSCSET_PRINTF_FORMAT(1, 2);
 
 // While alive, console text is collected here instead of going to standard output.
 // Safe to use while worker threads print; captures nest and the newest one wins.

@@ -9,4 +9,7 @@ namespace oscset::resources {
 
 std::span<const std::uint8_t> config_image();
 
+// True when the image is the generated placeholder, no design the build was given.
+bool config_image_is_placeholder();
+
 }  // namespace oscset::resources

@@ -2,23 +2,21 @@
 // Writes the FPGA configuration image that the program carries. Without <image>: a
 // placeholder XC2S100 design, a complete raw stream (97,652 bytes) with zero frame data and
 // the CRC words that the chip's check accepts. With <image>: the board's real design, a raw
-// stream or a .bit file (whose header is dropped), refused unless it starts with the dummy
-// byte 0xFF followed by the sync word and has the size of a Spartan-II stream.
+// stream or a .bit file (whose header is dropped), refused unless the chip would take its
+// stream, as the program refuses a design file.
 
 #include <array>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "jtag/config_file.hpp"
+#include "jtag/config_stream.hpp"
 
 namespace {
-
-// Stream sizes of XC2S15, XC2S30, XC2S50, XC2S100, XC2S150 and XC2S200.
-constexpr std::array<std::size_t, 6> SPARTAN2_STREAM_BYTES{24'712, 42'096,  69'900,
-                                                           97'652, 130'012, 166'980};
 
 enum : std::uint32_t {
     REG_CRC = 0,
@@ -110,76 +108,17 @@ std::vector<std::uint8_t> placeholder_xc2s100() {
     return s.bytes;
 }
 
-// The sync word follows the dummy 0xFF words. Data written for a PROM is bit-swapped in
-// every byte: it starts with 0xFF too, but its sync word reads 0x5599AA66, and the chip,
-// finding none, would ignore the whole stream.
-constexpr std::uint32_t SYNC_WORD = 0xAA995566;
-constexpr std::size_t MAX_DUMMY_BYTES = 64;
-
-bool has_sync_word(const std::vector<std::uint8_t>& stream, const char* name) {
-    std::size_t at = 0;
-    while (at < stream.size() && at < MAX_DUMMY_BYTES && stream[at] == 0xFF) {
-        ++at;
-    }
-    std::uint32_t found = 0;
-    std::size_t got = 0;
-    for (; got < 4 && at + got < stream.size(); ++got) {
-        found = found << 8 | stream[at + got];
-    }
-    if (got == 4 && found == SYNC_WORD) {
-        return true;
-    }
-    std::fprintf(stderr,
-                 "OSCSET_CONFIG_IMAGE: %s: no sync word 0xAA995566 after the leading 0xFF bytes "
-                 "(found 0x%0*X at byte %zu; a bit-swapped PROM file shows 0x5599AA66)\n",
-                 name, static_cast<int>(2 * got), static_cast<unsigned>(found), at);
-    return false;
-}
-
+// The board's design, judged as the program judges a design file, for any Spartan-II part.
 bool read_design(const char* name, std::vector<std::uint8_t>& stream) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "OSCSET_CONFIG_IMAGE: cannot read %s\n", name);
+    std::string problem;
+    const oscset::jtag::config_file_ptr file = oscset::jtag::config_file_load(name, 0, problem);
+    if (!file) {
+        std::fprintf(stderr, "OSCSET_CONFIG_IMAGE: %s", problem.c_str());
         return false;
     }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                    std::istreambuf_iterator<char>());
-    if (!bytes.empty() && bytes[0] == 0xFF) {
-        stream = std::move(bytes);
-    } else {
-        oscset::jtag::config_file_ptr file = oscset::jtag::config_file_open(name);
-        if (!file) {
-            std::fprintf(stderr,
-                         "OSCSET_CONFIG_IMAGE: %s is neither a raw stream nor a .bit file\n", name);
-            return false;
-        }
-        stream.resize(file->data_length);
-        if (oscset::jtag::config_file_read(*file, stream.data(), file->data_length) !=
-            file->data_length) {
-            std::fprintf(stderr, "OSCSET_CONFIG_IMAGE: %s holds less data than its header says\n",
-                         name);
-            return false;
-        }
-    }
-    if (stream.empty() || stream[0] != 0xFF) {
-        std::fprintf(stderr, "OSCSET_CONFIG_IMAGE: %s: the stream does not start with 0xFF\n",
-                     name);
-        return false;
-    }
-    if (!has_sync_word(stream, name)) {
-        return false;
-    }
-    for (std::size_t size : SPARTAN2_STREAM_BYTES) {
-        if (stream.size() == size) {
-            return true;
-        }
-    }
-    std::fprintf(stderr,
-                 "OSCSET_CONFIG_IMAGE: %s: a stream of %zu bytes is no Spartan-II stream "
-                 "(XC2S15 24712, XC2S30 42096, XC2S50 69900, XC2S100 97652, XC2S150 130012, "
-                 "XC2S200 166980)\n",
-                 name, stream.size());
-    return false;
+    const std::span<const std::uint8_t> data = oscset::jtag::config_file_stream(*file);
+    stream.assign(data.begin(), data.end());
+    return true;
 }
 
 }  // namespace
@@ -196,6 +135,10 @@ int main(int argc, char** argv) {
         }
     } else {
         stream = placeholder_xc2s100();
+        if (oscset::jtag::check_stream(stream).fault != oscset::jtag::StreamFault::NONE) {
+            std::fprintf(stderr, "make_config_image: the placeholder fails its own check\n");
+            return 1;
+        }
     }
     std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(stream.data()),

@@ -12,18 +12,14 @@
 #include <thread>
 #include <vector>
 
-#include "resources/ezusb_firmware.hpp"
 #include "sim/board/jtag_port.hpp"
 #include "sim/mcs51/emulated_adapter.hpp"
+#include "tests/firmware/firmware_support.hpp"
 
 namespace {
 
 using oscset::sim::EmulatedAdapter;
-
-constexpr std::uint32_t PIPE_BYTES = 1;
-constexpr std::uint32_t PIPE_BYTES_ANSWERED = 2;
-constexpr std::uint32_t PIPE_CLOCKS = 3;
-constexpr std::uint32_t PIPE_ANSWERS = 5;
+using namespace oscset::firmware_test;
 constexpr std::size_t CONFIGURATION_IMAGE = 97'652;
 
 class CountingPort : public oscset::sim::JtagPort {
@@ -49,33 +45,8 @@ class CountingPort : public oscset::sim::JtagPort {
 struct Booted {
     CountingPort port;
     EmulatedAdapter adapter{port};
-    std::unique_ptr<oscset::usb::UsbDevice> device;
-    Booted() {
-        device = adapter.open(0);
-        if (!device || !device->vendor_request(0xA0, 0x7F92, 0, 1) ||
-            !device->download(oscset::resources::ezusb_firmware()) ||
-            !device->vendor_request(0xA0, 0x7F92, 0, 0)) {
-            device.reset();
-            return;
-        }
-        device.reset();
-        for (int i = 0; i < 200 && !device; ++i)
-            device = adapter.open(0);
-    }
+    std::unique_ptr<oscset::usb::UsbDevice> device = boot(adapter);
 };
-
-bool write_all(oscset::usb::UsbDevice& d, std::uint32_t pipe,
-               const std::vector<std::uint8_t>& bytes) {
-    for (std::size_t at = 0; at < bytes.size();) {
-        const auto chunk =
-            static_cast<std::uint32_t>(std::min<std::size_t>(0x8000, bytes.size() - at));
-        std::uint32_t done = 0;
-        if (!d.bulk_write(pipe, bytes.data() + at, chunk, done))
-            return false;
-        at += done;
-    }
-    return true;
-}
 
 // Writes on `pipe` while a reader thread takes the answers, as the cable does. The read is
 // posted first and the write starts a moment later, so that emulated time measures the
@@ -96,7 +67,7 @@ bool exchange(EmulatedAdapter& adapter, oscset::usb::UsbDevice& d, std::uint32_t
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
     start = adapter.cycles();
     real_start = std::chrono::steady_clock::now();
-    const bool write_ok = write_all(d, pipe, bytes);
+    const bool write_ok = send(d, pipe, bytes);
     reader.join();
     return write_ok && read_ok;
 }
@@ -137,7 +108,7 @@ void shift(benchmark::State& state, Mode mode, std::size_t bytes) {
         if (mode == Mode::BYTES) {
             // The write returns when the chip has the last packet; the clocks then show
             // when the last bit has been shifted.
-            ok = write_all(*b.device, PIPE_BYTES, data);
+            ok = send(*b.device, PIPE_BYTES, data);
             for (int i = 0; ok && b.port.clocks - k0 < expected_clocks && i < 100'000; ++i) {
                 b.adapter.advance(200);
             }

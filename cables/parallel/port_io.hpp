@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/installed.hpp"
+
 namespace oscset::parallel {
 
 class PortIo {
@@ -45,8 +47,8 @@ class FallbackPort final : public PortIo {
 };
 
 // The backend that the parallel cable uses. With none installed there is no port access.
-void set_port_io(PortIo* port);
-PortIo* port_io();
+inline constexpr auto set_port_io = platform::Installed<PortIo>::set;
+inline constexpr auto port_io = platform::Installed<PortIo>::get;
 
 // Installs this platform's hardware backend, for the program's main. On Linux: ppdev on the
 // /dev/parportN whose base address matches, preferred, else direct port I/O on x86 (root or

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/installed.hpp"
+
 namespace oscset::parallel {
 
 // A service-manager or service handle (SC_HANDLE in the Win32 backend); null is none.
@@ -79,7 +81,7 @@ class ServiceManager {
 // The service manager that the port-access service uses; the program's main installs the
 // platform's one. With none installed, giveio_acquire reports a platform that needs no
 // driver.
-void set_service_manager(ServiceManager* manager);
-ServiceManager* service_manager();
+inline constexpr auto set_service_manager = platform::Installed<ServiceManager>::set;
+inline constexpr auto service_manager = platform::Installed<ServiceManager>::get;
 
 }  // namespace oscset::parallel

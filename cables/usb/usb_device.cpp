@@ -1,23 +1,10 @@
 #include "cables/usb/usb_device.hpp"
 
 namespace oscset::usb {
-namespace {
-
-UsbBackend* installed = nullptr;
-
-}  // namespace
 
 std::unique_ptr<UsbDevice> FirstFoundBackend::open(int index) {
     std::unique_ptr<UsbDevice> device = first_.open(index);
     return device != nullptr ? std::move(device) : second_.open(index);
-}
-
-void set_usb_backend(UsbBackend* backend) {
-    installed = backend;
-}
-
-UsbBackend* usb_backend() {
-    return installed;
 }
 
 }  // namespace oscset::usb

@@ -7,6 +7,8 @@
 #include <memory>
 #include <span>
 
+#include "platform/installed.hpp"
+
 namespace oscset::usb {
 
 inline constexpr std::size_t STRING_ANSWER_SIZE = 130;
@@ -71,8 +73,8 @@ class FirstFoundBackend final : public UsbBackend {
 
 // The backend that the USB cable uses; the program installs one before it opens the cable.
 // With none installed no adapter is found.
-void set_usb_backend(UsbBackend* backend);
-UsbBackend* usb_backend();
+inline constexpr auto set_usb_backend = platform::Installed<UsbBackend>::set;
+inline constexpr auto usb_backend = platform::Installed<UsbBackend>::get;
 
 // Installs this platform's hardware backend (libusb; on Windows the kernel driver, else
 // WinUSB). Returns false where the build has none (then nothing is installed).

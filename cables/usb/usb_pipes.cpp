@@ -4,7 +4,6 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <system_error>
 #include <thread>
 
 #include "platform/console.hpp"
@@ -188,12 +187,7 @@ std::int32_t usb_reader_start() {
     read_remaining.store(0);
     read_arrived.store(0);
     read_stop.store(false);
-    try {
-        reader.thread = std::thread(usb_reader_thread);
-    } catch (const std::system_error&) {
-        return -1;
-    }
-    return 0;
+    return platform::start_thread(reader.thread, usb_reader_thread) ? 0 : -1;
 }
 
 bool usb_read_arm(std::uint32_t pipe, std::uint32_t length) {

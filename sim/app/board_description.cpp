@@ -121,6 +121,18 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
     if (const std::optional<bool> fault = parse_fault(key, value, out.faults, error)) {
         return *fault;
     }
+    if (key == "system_design") {
+        out.system_design = value;
+        return true;
+    }
+    if (key == "placeholder") {
+        if (value != "used" && value != "refused") {
+            error = "placeholder= takes used or refused";
+            return false;
+        }
+        out.refuse_placeholder = value == "refused";
+        return true;
+    }
     if (key == "lock") {
         if (value == "never") {
             out.board.lock_after_reads.reset();

@@ -18,6 +18,10 @@
 //                                 takes the rest
 //   unplug=<N>                    after N bulk transfers the adapter is gone
 //   stale=1|0                     the adapter holds an answer an interrupted run left unread
+//   placeholder=used|refused      whether the program takes its placeholder image when no
+//                                 design is given, or refuses it as oscset does (default used)
+//   system_design=<path>          the simulated machine's system-wide design file (default:
+//                                 none, whatever the real machine has)
 
 #include <string>
 
@@ -33,6 +37,8 @@ struct SimDescription {
     BoardConfig board;
     AdapterKind adapter = AdapterKind::FRESH;
     UsbFaults faults;
+    bool refuse_placeholder = false;
+    std::string system_design;
 };
 
 // Fills `out` from the text (null or empty: every default). False with a message in `error`

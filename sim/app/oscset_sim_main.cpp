@@ -7,9 +7,30 @@
 #include <cstdlib>
 #include <string>
 
+#include "cables/cable.hpp"
 #include "frontend/driver.hpp"
+#include "frontend/hardware_board.hpp"
 #include "sim/app/board_description.hpp"
 #include "sim/app/sim_hardware.hpp"
+
+namespace {
+
+const oscset::frontend::ProgramText SIM_TEXT{
+    "oscset-sim",
+    "  OSCSET_SIM_BOARD=<keys>     the simulated board, and the simulated machine's\n"
+    "                              system-wide design (system_design=; see man oscset-sim)\n"
+    "  OSCSET_SIM_LOG=<file>       the board's event log (- for standard error)\n",
+};
+
+// The printer port is there when the user's cable may be the printer-port cable.
+bool wants_printer_port() {
+    std::uint32_t id = oscset::cable::CABLE_FIRST_USB;
+    const char* named = std::getenv(oscset::frontend::CABLE_VARIABLE);
+    return named != nullptr && oscset::cable::cable_id_from_text(named, id) &&
+           (id == oscset::cable::CABLE_AUTOMATIC || id >> 16 == oscset::cable::CABLE_KIND_PARALLEL);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     oscset::sim::SimDescription description;
@@ -31,13 +52,18 @@ int main(int argc, char** argv) {
     }
     int code = 0;
     {
-        oscset::sim::SimHardware hardware(description);
+        oscset::sim::SimHardwareOptions options;
+        options.printer_port = wants_printer_port();
+        oscset::sim::SimHardware hardware(description, options);
         if (!hardware.board().valid()) {
             std::fprintf(stderr, "oscset-sim: OSCSET_SIM_BOARD: %s\n",
                          hardware.board().error().c_str());
             return 2;
         }
-        code = oscset::frontend::oscset_main(argc, argv, stdin, oscset::frontend::hardware_board());
+        oscset::frontend::HardwareClockBoard board({.system_file = description.system_design,
+                                                    .accept_placeholder =
+                                                        !description.refuse_placeholder});
+        code = oscset::frontend::oscset_main(argc, argv, stdin, board, SIM_TEXT);
     }
     if (log != nullptr && log != stderr) {
         std::fclose(log);

@@ -172,6 +172,31 @@ std::uint8_t Cpu::pop() {
     return value;
 }
 
+void Cpu::call(std::uint16_t target) {
+    push(static_cast<std::uint8_t>(pc_));
+    push(static_cast<std::uint8_t>(pc_ >> 8));
+    pc_ = target;
+}
+
+void Cpu::return_from_call() {
+    const std::uint8_t hi = pop();
+    const std::uint8_t lo = pop();
+    pc_ = static_cast<std::uint16_t>((hi << 8) | lo);
+}
+
+std::uint8_t Cpu::source(std::uint8_t op) {
+    switch (op & 0x0F) {
+        case 0x4:
+            return fetch();
+        case 0x5:
+            return read_direct(fetch());
+        case 0x6: case 0x7:
+            return iram_[r(op & 1)];
+        default:
+            return r(op & 7);
+    }
+}
+
 void Cpu::add(std::uint8_t value, bool with_carry) {
     const unsigned c = with_carry && carry() ? 1u : 0u;
     const unsigned x = a();
@@ -220,9 +245,7 @@ bool Cpu::take_interrupt() {
     if ((in_service_ & 0x02) || (in_service_ & level))
         return false;
     in_service_ |= level;
-    push(static_cast<std::uint8_t>(pc_));
-    push(static_cast<std::uint8_t>(pc_ >> 8));
-    pc_ = USB_VECTOR;
+    call(USB_VECTOR);
     cycles_ += INTERRUPT_ENTRY_CYCLES;
     const int vector = device_ ? device_->usb_autovector() : -1;
     if (vector >= 0 && memory_[USB_VECTOR] == 0x02) {
@@ -272,9 +295,7 @@ std::uint32_t Cpu::execute() {
         }
         case 0x11: case 0x31: case 0x51: case 0x71: case 0x91: case 0xB1: case 0xD1: case 0xF1: {
             const std::uint8_t low = fetch();  // ACALL
-            push(static_cast<std::uint8_t>(pc_));
-            push(static_cast<std::uint8_t>(pc_ >> 8));
-            pc_ = static_cast<std::uint16_t>((pc_ & 0xF800) | ((op & 0xE0) << 3) | low);
+            call(static_cast<std::uint16_t>((pc_ & 0xF800) | ((op & 0xE0) << 3) | low));
             break;
         }
         case 0x02: {  // LJMP
@@ -286,21 +307,14 @@ std::uint32_t Cpu::execute() {
         case 0x12: {  // LCALL
             const std::uint8_t hi = fetch();
             const std::uint8_t lo = fetch();
-            push(static_cast<std::uint8_t>(pc_));
-            push(static_cast<std::uint8_t>(pc_ >> 8));
-            pc_ = static_cast<std::uint16_t>((hi << 8) | lo);
+            call(static_cast<std::uint16_t>((hi << 8) | lo));
             break;
         }
-        case 0x22: {  // RET
-            const std::uint8_t hi = pop();
-            const std::uint8_t lo = pop();
-            pc_ = static_cast<std::uint16_t>((hi << 8) | lo);
+        case 0x22:  // RET
+            return_from_call();
             break;
-        }
         case 0x32: {  // RETI
-            const std::uint8_t hi = pop();
-            const std::uint8_t lo = pop();
-            pc_ = static_cast<std::uint16_t>((hi << 8) | lo);
+            return_from_call();
             in_service_ = (in_service_ & 0x02) ? (in_service_ & 0x01) : 0;
             interrupt_check_ = true;
             interrupt_hold_ = true;
@@ -386,43 +400,32 @@ std::uint32_t Cpu::execute() {
         case 0x73:  // JMP @A+DPTR
             pc_ = static_cast<std::uint16_t>(a() + current_dptr());
             break;
-        case 0x24:  // ADD A,#imm
-            add(fetch(), false);
+        // A,<source>: ADD 0x2x, ADDC 0x3x, SUBB 0x9x, ORL 0x4x, ANL 0x5x, XRL 0x6x.
+        case 0x24: case 0x25: case 0x26: case 0x27: case 0x28: case 0x29: case 0x2A: case 0x2B:
+        case 0x2C: case 0x2D: case 0x2E: case 0x2F:
+            add(source(op), false);
             break;
-        case 0x25:  // ADD A,dir
-            add(read_direct(fetch()), false);
+        case 0x34: case 0x35: case 0x36: case 0x37: case 0x38: case 0x39: case 0x3A: case 0x3B:
+        case 0x3C: case 0x3D: case 0x3E: case 0x3F:
+            add(source(op), true);
             break;
-        case 0x26: case 0x27:
-            add(iram_[r(op & 1)], false);
+        case 0x94: case 0x95: case 0x96: case 0x97: case 0x98: case 0x99: case 0x9A: case 0x9B:
+        case 0x9C: case 0x9D: case 0x9E: case 0x9F:
+            subb(source(op));
             break;
-        case 0x34:  // ADDC A,#imm
-            add(fetch(), true);
+        case 0x44: case 0x45: case 0x46: case 0x47: case 0x48: case 0x49: case 0x4A: case 0x4B:
+        case 0x4C: case 0x4D: case 0x4E: case 0x4F:
+            a() |= source(op);
             break;
-        case 0x35:
-            add(read_direct(fetch()), true);
+        case 0x54: case 0x55: case 0x56: case 0x57: case 0x58: case 0x59: case 0x5A: case 0x5B:
+        case 0x5C: case 0x5D: case 0x5E: case 0x5F:
+            a() &= source(op);
             break;
-        case 0x36: case 0x37:
-            add(iram_[r(op & 1)], true);
+        case 0x64: case 0x65: case 0x66: case 0x67: case 0x68: case 0x69: case 0x6A: case 0x6B:
+        case 0x6C: case 0x6D: case 0x6E: case 0x6F:
+            a() ^= source(op);
             break;
-        case 0x94:  // SUBB A,#imm
-            subb(fetch());
-            break;
-        case 0x95:
-            subb(read_direct(fetch()));
-            break;
-        case 0x96: case 0x97:
-            subb(iram_[r(op & 1)]);
-            break;
-        case 0x28: case 0x29: case 0x2A: case 0x2B: case 0x2C: case 0x2D: case 0x2E: case 0x2F:
-            add(r(op & 7), false);
-            break;
-        case 0x38: case 0x39: case 0x3A: case 0x3B: case 0x3C: case 0x3D: case 0x3E: case 0x3F:
-            add(r(op & 7), true);
-            break;
-        case 0x98: case 0x99: case 0x9A: case 0x9B: case 0x9C: case 0x9D: case 0x9E: case 0x9F:
-            subb(r(op & 7));
-            break;
-        // Logic: ORL 0x4x, ANL 0x5x, XRL 0x6x.
+        // ORL 0x4x, ANL 0x5x, XRL 0x6x on a direct address.
         case 0x42: case 0x52: case 0x62: {  // op dir,A
             const std::uint8_t d = fetch();
             const std::uint8_t v = read_direct(d);
@@ -440,42 +443,6 @@ std::uint32_t Cpu::execute() {
                                                                    : (v ^ imm)));
             break;
         }
-        case 0x44:
-            a() |= fetch();
-            break;
-        case 0x54:
-            a() &= fetch();
-            break;
-        case 0x64:
-            a() ^= fetch();
-            break;
-        case 0x45:
-            a() |= read_direct(fetch());
-            break;
-        case 0x55:
-            a() &= read_direct(fetch());
-            break;
-        case 0x65:
-            a() ^= read_direct(fetch());
-            break;
-        case 0x46: case 0x47:
-            a() |= iram_[r(op & 1)];
-            break;
-        case 0x56: case 0x57:
-            a() &= iram_[r(op & 1)];
-            break;
-        case 0x66: case 0x67:
-            a() ^= iram_[r(op & 1)];
-            break;
-        case 0x48: case 0x49: case 0x4A: case 0x4B: case 0x4C: case 0x4D: case 0x4E: case 0x4F:
-            a() |= r(op & 7);
-            break;
-        case 0x58: case 0x59: case 0x5A: case 0x5B: case 0x5C: case 0x5D: case 0x5E: case 0x5F:
-            a() &= r(op & 7);
-            break;
-        case 0x68: case 0x69: case 0x6A: case 0x6B: case 0x6C: case 0x6D: case 0x6E: case 0x6F:
-            a() ^= r(op & 7);
-            break;
         // Carry and bits.
         case 0x72:  // ORL C,bit
             set_carry(read_bit(fetch()) || carry());  // the operand is fetched first

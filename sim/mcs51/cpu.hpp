@@ -127,6 +127,12 @@ class Cpu {
 
     void push(std::uint8_t value);
     std::uint8_t pop();
+    // Pushes the return address (low byte first) and goes on at `target`.
+    void call(std::uint16_t target);
+    void return_from_call();
+    // The operand of the A,<source> instructions, named by the opcode's low nibble: 4 #imm,
+    // 5 a direct address, 6-7 @R0/@R1, 8-F R0-R7.
+    std::uint8_t source(std::uint8_t op);
     void add(std::uint8_t value, bool with_carry);
     void subb(std::uint8_t value);
     void jump_relative(std::uint8_t offset) {

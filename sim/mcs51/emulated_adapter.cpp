@@ -38,23 +38,6 @@ constexpr std::uint8_t DESCRIPTOR_INTERFACE = 4;
 constexpr std::uint8_t DESCRIPTOR_ENDPOINT = 5;
 constexpr std::uint8_t ENDPOINT_IN = 0x80;
 
-// The host driver's pipes: the endpoint addresses of interface 0, setting 0, in the order of
-// the configuration descriptor.
-std::vector<std::uint8_t> pipes_of(std::span<const std::uint8_t> configuration) {
-    std::vector<std::uint8_t> pipes;
-    bool in_interface = false;
-    for (std::size_t at = 0; at + 2 <= configuration.size() && configuration[at] >= 2;
-         at += configuration[at]) {
-        const std::uint8_t type = configuration[at + 1];
-        if (type == DESCRIPTOR_INTERFACE && at + 4 <= configuration.size()) {
-            in_interface = configuration[at + 2] == 0 && configuration[at + 3] == 0;
-        } else if (type == DESCRIPTOR_ENDPOINT && in_interface && at + 3 <= configuration.size()) {
-            pipes.push_back(configuration[at + 2]);
-        }
-    }
-    return pipes;
-}
-
 // Full speed moves 2 bits a machine cycle; a transaction adds token, CRC, handshake and gaps.
 std::uint64_t bus_cycles(std::size_t bytes) {
     return (8 * bytes + 100) / 2;
@@ -133,6 +116,21 @@ struct Transaction {
 };
 
 }  // namespace
+
+std::vector<std::uint8_t> pipes_of(std::span<const std::uint8_t> configuration) {
+    std::vector<std::uint8_t> pipes;
+    bool in_interface = false;
+    for (std::size_t at = 0; at + 2 <= configuration.size() && configuration[at] >= 2;
+         at += configuration[at]) {
+        const std::uint8_t type = configuration[at + 1];
+        if (type == DESCRIPTOR_INTERFACE && at + 4 <= configuration.size()) {
+            in_interface = configuration[at + 2] == 0 && configuration[at + 3] == 0;
+        } else if (type == DESCRIPTOR_ENDPOINT && in_interface && at + 3 <= configuration.size()) {
+            pipes.push_back(configuration[at + 2]);
+        }
+    }
+    return pipes;
+}
 
 class EmulatedAdapter::Shared {
   public:

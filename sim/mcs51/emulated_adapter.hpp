@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "cables/usb/usb_device.hpp"
 #include "sim/board/jtag_port.hpp"
@@ -25,6 +26,10 @@
 #include "sim/usb/faulty_usb.hpp"
 
 namespace oscset::sim {
+
+// The host driver's pipes: the endpoint addresses of interface 0, setting 0, in the order of
+// the configuration descriptor and those after it.
+std::vector<std::uint8_t> pipes_of(std::span<const std::uint8_t> configuration);
 
 class EmulatedAdapter : public UnpluggableAdapter {
   public:

@@ -257,20 +257,18 @@ std::uint8_t EzUsbChip::xdata_read(std::uint16_t address) {
         default:
             break;
     }
-    if (address >= reg::in_cs(1) && address <= reg::in_bc(7)) {
-        const int ep = (address - reg::in_cs(0)) / 2;
-        if (address & 1)
-            return in_count_[ep];
-        return static_cast<std::uint8_t>((in_stall_[ep] ? EPCS_STALL : 0) |
-                                         (in_busy_[ep] ? EPCS_BUSY : 0));
-    }
-    if (address >= reg::out_cs(1) && address <= reg::out_bc(7)) {
-        const int ep = (address - reg::out_cs(0)) / 2;
-        if (address & 1)
-            return out_count_[ep];
-        return static_cast<std::uint8_t>((out_stall_[ep] ? EPCS_STALL : 0) |
-                                         (out_busy_[ep] ? EPCS_BUSY : 0));
-    }
+    // An endpoint's pair of registers from `cs0` on: control and status, then byte count.
+    const auto endpoint = [address](std::uint16_t cs0, const auto& stall, const auto& busy,
+                                    const auto& count) {
+        const int ep = (address - cs0) / 2;
+        return (address & 1) ? count[ep]
+                             : static_cast<std::uint8_t>((stall[ep] ? EPCS_STALL : 0) |
+                                                         (busy[ep] ? EPCS_BUSY : 0));
+    };
+    if (address >= reg::in_cs(1) && address <= reg::in_bc(7))
+        return endpoint(reg::in_cs(0), in_stall_, in_busy_, in_count_);
+    if (address >= reg::out_cs(1) && address <= reg::out_bc(7))
+        return endpoint(reg::out_cs(0), out_stall_, out_busy_, out_count_);
     return r(address);
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge/bridge.hpp"
@@ -199,10 +201,24 @@ TEST_F(BridgePackets, VerifyComparesWithoutChangingTheCallersBytes) {
     EXPECT_EQ(console.text(), "");
 }
 
+std::atomic<bool> job_may_end{false};
+status_t job_that_fails() {
+    while (!job_may_end.load()) {
+        std::this_thread::yield();
+    }
+    return STATUS_FILE_ERROR;
+}
+
 // The first packet collects an earlier background result and is refused; the rest still go.
 TEST_F(BridgePackets, FailedPacketsDoNotStopTheTransferAndTheirStatusIsKept) {
-    jtag::set_background_result(STATUS_FILE_ERROR);
-    jtag::set_background_state(jtag::BG_DONE);
+    std::uint32_t on_worker = jtag::LENGTH_BACKGROUND;
+    job_may_end.store(false);
+    ASSERT_EQ(jtag::background_run(jtag::BG_STARTED, &on_worker, {nullptr, job_that_fails}),
+              STATUS_BUSY);
+    job_may_end.store(true);
+    while (jtag::background_state() != jtag::BG_DONE) {
+        std::this_thread::yield();
+    }
     bytes data(9000, 1);
     EXPECT_EQ(bridge_write(0, data.data(), 9000), STATUS_FILE_ERROR);
     const std::vector<bytes> p = packets();

@@ -18,14 +18,26 @@ inline const std::string USAGE =
     "    oscset          .....  conversation mode.\n"
     "      (1.0Hz <= f <= 180MHz)\n";
 inline const std::string NO_LOCK = "Can't lock error!!!\n";
+// What --help says after the usage: the variables that change what the program does.
+inline const std::string HELP_ENVIRONMENT =
+    "\nEnvironment:\n"
+    "  OSCSET_CONFIG_IMAGE=<file>  the board's design (.bit file or raw stream); without\n"
+    "                              it " OSCSET_SYSTEM_DESIGN ", else the built-in design\n"
+    "  OSCSET_CABLE=<cable>        usb (the first USB adapter; the default), usb:N,\n"
+    "                              parallel or parallel:0x378 (the printer-port cable at\n"
+    "                              that I/O base), auto\n"
+    "\nSee man oscset.\n";
 
 // The progress line after a finished configuration.
 inline const std::string CONFIGURED = progress_line(0) + "\n";
-// When the chain cannot be used the one progress line still shows the length word with the
-// background bit set.
+// When the chain cannot be used the one progress line shows the length, the request never taken.
 inline const std::string NOT_CONFIG_LINE = "Can't Config ALDER-FPGA\n";
+// No design given, and the image the program carries is a placeholder.
+inline const std::string NO_DESIGN =
+    "No design for the board's FPGA: name its file in OSCSET_CONFIG_IMAGE or install it as " OSCSET_SYSTEM_DESIGN
+    " (see man oscset)\n";
 inline const std::string NOT_CONFIGURED =
-    progress_line(static_cast<std::int32_t>(0x80000000u | IMAGE_BYTES)) + "\n" + NOT_CONFIG_LINE;
+    progress_line(static_cast<std::int32_t>(IMAGE_BYTES)) + "\n" + NOT_CONFIG_LINE;
 
 inline const std::string RESULT_10M =
     "40.000000000MHz/4=10.000000000MHz div_a=24 div_b=40\nError 0.00000%\n\n";

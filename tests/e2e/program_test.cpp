@@ -5,10 +5,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <span>
+#include <system_error>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "platform/thread.hpp"
 #include "sim/board/tap.hpp"
 #include "tests/e2e/expected.hpp"
 #include "tests/e2e/rig.hpp"
@@ -42,6 +45,8 @@ struct Scenario {
     // OSCSET_CONFIG_IMAGE: a file of tests/data, or a path; in `output` DESIGN stands for it.
     const char* design = nullptr;
     std::size_t design_cut = 0;  // nonzero: only the design's first bytes, in a file of its own
+    const char* system_design = nullptr;  // the system-wide design file, of tests/data
+    bool opens_cable = true;              // false: the program answers without a cable
 };
 
 constexpr const char* DESIGN = "<design>";
@@ -224,6 +229,31 @@ const Scenario SCENARIOS[] = {
      0,
      XC2S30_DESIGN,
      20079},
+    // No design given and the image a placeholder: refused before the FPGA is touched.
+    {"PlaceholderRefused",
+     "adapter=ready,configured=1,placeholder=refused",
+     {"66M"},
+     "",
+     NO_DESIGN + NOT_CONFIG_LINE,
+     -1,
+     {},
+     NONE},
+    {"SystemDesignFile",
+     "adapter=ready,chain=2s30,placeholder=refused",
+     {"66M"},
+     "",
+     CONFIGURED + RESULT_66M,
+     0,
+     lines{fpga_configured(0)} + SET_66M_LOCKED,
+     0,
+     0,
+     nullptr,
+     0,
+     XC2S30_DESIGN},
+    {"Help", "adapter=absent", {"--help"}, "", USAGE + HELP_ENVIRONMENT, 0, {}, NONE, 0, nullptr,
+     0, nullptr, false},
+    {"Version", "adapter=absent", {"--version"}, "", "oscset 1.0\n", 0, {}, NONE, 0, nullptr, 0,
+     nullptr, false},
     // The last three load no image.
     {"OnlyAProm", "adapter=ready,chain=xcf01s", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
     {"NoSpartanII", "adapter=ready,chain=xcf04s+3s200", {"66M"}, "", NOT_CONFIGURED, -1, {}, NONE},
@@ -260,6 +290,9 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
         }
         rig.use_design(design);
     }
+    if (s.system_design != nullptr) {
+        rig.use_system_design(test_data(s.system_design));
+    }
     const ProgramRun run = rig.run(s.args, s.input);
 
     EXPECT_EQ(run.exit_code, s.exit_code);
@@ -267,9 +300,8 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
     if (const std::size_t at = output.find(DESIGN); at != std::string::npos) {
         output.replace(at, std::string_view(DESIGN).size(), design);
     }
-    EXPECT_EQ(run.output, rig.ready_adapter_text() + output);
+    EXPECT_EQ(run.output, (s.opens_cable ? rig.ready_adapter_text() : "") + output);
     EXPECT_EQ(rig.events(), s.events);
-    ASSERT_FALSE(run.progress.empty());
     for (std::size_t i = 1; i < run.progress.size(); ++i) {
         EXPECT_LE(run.progress[i], run.progress[i - 1]) << "progress value " << i;
     }
@@ -277,7 +309,8 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
     // Every progress line after the first follows a pause. A running design is stopped with
     // three waits.
     using platform::Wait;
-    EXPECT_EQ(rig.time().sleeps(Wait::PROGRESS).size(), run.progress.size() - 1);
+    EXPECT_EQ(rig.time().sleeps(Wait::PROGRESS).size(),
+              run.progress.empty() ? 0 : run.progress.size() - 1);
     EXPECT_EQ(rig.time().sleeps(Wait::LOCK_POLL).size(), static_cast<std::size_t>(s.lock_pauses));
     const bool reconfigured = std::any_of(
         s.events.begin(), s.events.end(),
@@ -290,21 +323,37 @@ TEST_P(Program, PrintsLogsAndEndsAsExpected) {
                 << "FPGA " << d;
         }
         // The program lets the chain go on its way out: no USER scan is left open.
-        if (s.exit_code == 0) {
+        if (s.exit_code == 0 && s.opens_cable) {
             EXPECT_EQ(rig.board().tap_state(d), sim::TapState::RUN_TEST_IDLE) << "device " << d;
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEnd, Program,
-                         ::testing::Combine(::testing::ValuesIn(SCENARIOS),
-                                            ::testing::ValuesIn(PATHS)),
-                         CaseOnPath());
+INSTANTIATE_TEST_SUITE_P(EndToEnd, Program, cases_on_paths(SCENARIOS, PATHS), CaseOnPath());
 INSTANTIATE_TEST_SUITE_P(Unconfigured, Program,
-                         ::testing::Combine(::testing::ValuesIn(std::end(SCENARIOS) - 3,
-                                                                std::end(SCENARIOS)),
-                                            ::testing::ValuesIn(NODE_BY_NODE_PATHS)),
+                         cases_on_paths(std::span(std::end(SCENARIOS) - 3, 3), NODE_BY_NODE_PATHS),
                          CaseOnPath());
+
+// A system out of threads (a process limit): the thread that cannot start is said, and the run
+// fails as documented, its design untouched; never an abort.
+TEST(Program, NoThreadLeftIsAFailureNotAnAbort) {
+    const std::string refused =
+        "Can't start a thread: " +
+        std::make_error_code(std::errc::resource_unavailable_try_again).message() + "\n";
+    // Over the adapter the reader's start fails the open; on the direct cable the worker's.
+    for (const auto& [path, output] :
+         {std::pair{CablePath::USB_ADAPTER, "Setup EZ-USB Firmware\n" + refused +
+                                               "\nCan't found EZ-USB\nCan't found ALDER-FPGA\n"},
+          std::pair{CablePath::DIRECT, refused + progress_line(IMAGE_BYTES) + "\n" + NOT_CONFIG_LINE}}) {
+        Rig rig("adapter=ready,configured=1", path);
+        platform::RefusedThreads no_threads;
+        const ProgramRun run = rig.run({"66M"});
+        EXPECT_EQ(run.exit_code, -1);
+        EXPECT_EQ(run.output, output);
+        EXPECT_EQ(rig.events(), lines{});
+        EXPECT_TRUE(rig.board().first_fpga()->configured());
+    }
+}
 
 struct FaultCase {
     const char* name;
@@ -340,13 +389,8 @@ TEST_P(FaultyChain, IsNotConfigured) {
     EXPECT_TRUE(rig.board().first_fpga()->configured()) << "the running design is left alone";
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultyChain,
-                         ::testing::Combine(::testing::ValuesIn(FAULT_CASES),
-                                            ::testing::ValuesIn(PATHS)),
-                         CaseOnPath());
-INSTANTIATE_TEST_SUITE_P(Unconfigured, FaultyChain,
-                         ::testing::Combine(::testing::ValuesIn(FAULT_CASES),
-                                            ::testing::ValuesIn(NODE_BY_NODE_PATHS)),
+INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultyChain, cases_on_paths(FAULT_CASES, PATHS), CaseOnPath());
+INSTANTIATE_TEST_SUITE_P(Unconfigured, FaultyChain, cases_on_paths(FAULT_CASES, NODE_BY_NODE_PATHS),
                          CaseOnPath());
 
 }  // namespace

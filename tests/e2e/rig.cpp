@@ -9,6 +9,7 @@
 #include "cables/usb/usb_cable.hpp"
 #include "cables/usb/usb_device.hpp"
 #include "frontend/driver.hpp"
+#include "frontend/hardware_board.hpp"
 #include "platform/console.hpp"
 #include "sim/app/board_description.hpp"
 #include "tests/e2e/progress.hpp"
@@ -30,19 +31,6 @@ class PpdevPort {};
 
 namespace oscset::testing {
 namespace {
-
-// Sets the variable for this process, or removes it when `value` is empty.
-void set_environment(const char* name, const std::string& value) {
-#if defined(_WIN32)
-    _putenv_s(name, value.c_str());
-#else
-    if (value.empty()) {
-        unsetenv(name);
-    } else {
-        setenv(name, value.c_str(), 1);
-    }
-#endif
-}
 
 // The FPGA nearest TDO, whose instruction the spy's observations watch; device 0 without one.
 std::size_t watched_device(const sim::Board& board) {
@@ -107,7 +95,10 @@ Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions option
 
 Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options,
          std::uint32_t time_divisor)
-    : time_(time_divisor), path_(path) {
+    : time_(time_divisor),
+      path_(path),
+      system_design_(description.system_design),
+      refuse_placeholder_(description.refuse_placeholder) {
     const bool emulated = path == CablePath::EMULATED_ADAPTER || path == CablePath::LIBUSB_EMULATED;
     options.printer_port =
         options.printer_port || path == CablePath::PARALLEL || path == CablePath::PPDEV;
@@ -190,13 +181,16 @@ ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
     int code = 0;
     std::string text;
     set_environment(frontend::CONFIG_IMAGE_VARIABLE, design_);
+    set_environment(frontend::CABLE_VARIABLE, cable_);
     {
+        frontend::HardwareClockBoard board(
+            {.system_file = system_design_, .accept_placeholder = !refuse_placeholder_});
         platform::ConsoleCapture console;
-        code = frontend::oscset_main(static_cast<int>(args.size()), args.data(), in.get(),
-                                     frontend::hardware_board());
+        code = frontend::oscset_main(static_cast<int>(args.size()), args.data(), in.get(), board);
         text = console.text();
     }
     set_environment(frontend::CONFIG_IMAGE_VARIABLE, "");
+    set_environment(frontend::CABLE_VARIABLE, "");
     NormalisedOutput normalised = normalise_progress(text);
     return {code, std::move(normalised.text), std::move(normalised.progress)};
 }

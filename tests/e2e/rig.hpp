@@ -2,6 +2,8 @@
 // The whole program (frontend/driver.hpp with the real layers) run on a simulated board over
 // one of four cable paths, with its console, exit code and the board's event log.
 
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <ostream>
 #include <string>
@@ -82,6 +84,11 @@ class Rig {
     // Later runs load this file (OSCSET_CONFIG_IMAGE) in place of the embedded image; empty:
     // the embedded image.
     void use_design(std::string file) { design_ = std::move(file); }
+    // Later runs take the system-wide design from this file (none when empty); at the start,
+    // the description's.
+    void use_system_design(std::string file) { system_design_ = std::move(file); }
+    // Later runs name this cable (OSCSET_CABLE); empty: the default.
+    void use_cable(std::string cable) { cable_ = std::move(cable); }
 
     // What the USB cable prints on its way to an open adapter that already runs its firmware;
     // nothing on the other paths.
@@ -107,6 +114,9 @@ class Rig {
     platform::SimulatedTime time_;
     CablePath path_;
     std::string design_;
+    std::string system_design_;
+    std::string cable_;
+    bool refuse_placeholder_ = false;
     std::unique_ptr<sim::SimHardware> hardware_;
     std::unique_ptr<sim::DirectCable> direct_;
     std::unique_ptr<SpyCable> spy_;
@@ -116,6 +126,12 @@ class Rig {
     std::unique_ptr<mockdev::ParportNode> parport_;
     std::unique_ptr<parallel::PpdevPort> ppdev_;
 };
+
+// Every case over every path, for INSTANTIATE_TEST_SUITE_P with CaseOnPath.
+template <typename Cases, typename Paths>
+auto cases_on_paths(const Cases& cases, const Paths& paths) {
+    return ::testing::Combine(::testing::ValuesIn(cases), ::testing::ValuesIn(paths));
+}
 
 // Test names for cases run over every path: the case's name, then the path's.
 struct CaseOnPath {

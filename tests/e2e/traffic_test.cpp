@@ -197,10 +197,7 @@ TEST_P(SecondTransfer, ContinuesTheOpenScanOnlyWhenTheFpgaIsAlone) {
         << "a scan left through Update-DR is opened again with its start bit";
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEnd, SecondTransfer,
-                         ::testing::Combine(::testing::ValuesIn(SCAN_CASES),
-                                            ::testing::ValuesIn(PATHS)),
-                         CaseOnPath());
+INSTANTIATE_TEST_SUITE_P(EndToEnd, SecondTransfer, cases_on_paths(SCAN_CASES, PATHS), CaseOnPath());
 
 }  // namespace
 }  // namespace oscset::testing

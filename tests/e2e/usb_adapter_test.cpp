@@ -100,9 +100,7 @@ TEST_P(UsbAdapter, OpenPrintsItsMarksAndTheRunFollows) {
     EXPECT_TRUE(rig.adapter_closed()) << "the run ends with the adapter closed";
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapter,
-                         ::testing::Combine(::testing::ValuesIn(ADAPTER_CASES),
-                                            ::testing::ValuesIn(ADAPTER_PATHS)),
+INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapter, cases_on_paths(ADAPTER_CASES, ADAPTER_PATHS),
                          CaseOnPath());
 
 class UsbAdapterAbsent : public ::testing::TestWithParam<CablePath> {};
@@ -337,9 +335,7 @@ TEST(FaultKeys, WorkOnEveryAdapter) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultSweepTest,
-                         ::testing::Combine(::testing::ValuesIn(FAULT_SWEEPS),
-                                            ::testing::ValuesIn(ADAPTER_PATHS)),
+INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultSweepTest, cases_on_paths(FAULT_SWEEPS, ADAPTER_PATHS),
                          CaseOnPath());
 INSTANTIATE_TEST_SUITE_P(WriteFaults, FaultSweepTest,
                          ::testing::Combine(::testing::ValuesIn(WRITE_FAULT_SWEEPS),

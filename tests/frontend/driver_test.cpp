@@ -140,7 +140,22 @@ INSTANTIATE_TEST_SUITE_P(Driver, BadInput,
                                            BadInputRow{{}, "200M\n66M\n", "input range error.\n"},
                                            BadInputRow{{"abc"}, "", "input format error.\n"},
                                            BadInputRow{{}, "K\n", "input format error.\n"},
-                                           BadInputRow{{"nan"}, "", "input range error.\n"}));
+                                           BadInputRow{{"nan"}, "", "input range error.\n"},
+                                           BadInputRow{{"--helpme"}, "", "input format error.\n"},
+                                           BadInputRow{{"-H"}, "", "input format error.\n"}));
+
+TEST(Driver, HelpAndVersionAnswerWithoutTheBoard) {
+    for (const char* option : {"--help", "-h", "--version"}) {
+        FakeBoard board;
+        const RunResult r = run(board, {option});
+        EXPECT_EQ(r.exit_code, 0) << option;
+        EXPECT_TRUE(board.calls.empty()) << option;
+        const std::string first = option[2] == 'v' ? "oscset " OSCSET_VERSION "\n" : USAGE;
+        EXPECT_EQ(r.output.substr(0, first.size()), first) << option;
+    }
+    FakeBoard board;
+    EXPECT_EQ(run(board, {"--help", "66M"}, "\n").output, PROMPT) << "two arguments converse";
+}
 
 TEST(Driver, ALineLongerThanTheBufferIsRefusedWhole) {
     FakeBoard board;
@@ -178,22 +193,27 @@ TEST(Driver, TheLineEndDoesNotCountAgainstTheBuffer) {
     }
 }
 
-TEST(Driver, NoCableMeansNothingElseIsTried) {
-    FakeBoard board;
-    board.open_result = STATUS_NO_CABLE;
-    const RunResult r = run(board, {"66M"});
-    EXPECT_EQ(r.exit_code, -1);
-    EXPECT_EQ(r.output, "Can't found ALDER-FPGA\n");
-    EXPECT_EQ(board.calls, (calls_t{"open"}));
-}
-
-TEST(Driver, AFailedConfigurationClosesTheBoard) {
-    FakeBoard board;
-    board.configure_result = STATUS_NO_FPGA;
-    const RunResult r = run(board, {"66M"});
-    EXPECT_EQ(r.exit_code, -1);
-    EXPECT_EQ(r.output, "Can't Config ALDER-FPGA\n");
-    EXPECT_EQ(board.calls, (calls_t{"open", "configure", "close"}));
+// Without a cable nothing else is tried; a failed configuration closes the board.
+TEST(Driver, NoCableOrAFailedConfigurationEndsTheRun) {
+    const struct {
+        status_t open, configure;
+        const char* output;
+        calls_t calls;
+    } cases[] = {
+        {STATUS_NO_CABLE, STATUS_OK, "Can't found ALDER-FPGA\n", {"open"}},
+        // A cable the user named wrongly was already said so.
+        {STATUS_UNKNOWN_CABLE, STATUS_OK, "", {"open"}},
+        {STATUS_OK, STATUS_NO_FPGA, "Can't Config ALDER-FPGA\n", {"open", "configure", "close"}},
+    };
+    for (const auto& c : cases) {
+        FakeBoard board;
+        board.open_result = c.open;
+        board.configure_result = c.configure;
+        const RunResult r = run(board, {"66M"});
+        EXPECT_EQ(r.exit_code, -1);
+        EXPECT_EQ(r.output, c.output);
+        EXPECT_EQ(board.calls, c.calls);
+    }
 }
 
 TEST(Driver, NoLockEndsEvenConversationMode) {

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "frontend/frequency.hpp"
+#include "frontend/scan_double.hpp"
 
 namespace oscset::frontend {
 namespace {

@@ -14,6 +14,7 @@
 
 #include "cables/usb/usb_device.hpp"
 #include "frontend/driver.hpp"
+#include "frontend/hardware_board.hpp"
 #include "platform/console.hpp"
 #include "platform/time.hpp"
 #include "sim/app/sim_hardware.hpp"
@@ -179,10 +180,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int code = 0;
     std::string output;
     {
+        frontend::HardwareClockBoard board({.system_file = "", .accept_placeholder = true});
         platform::ConsoleCapture console;
         code = argument_mode
-                   ? frontend::oscset_main(2, argv_argument, input, frontend::hardware_board())
-                   : frontend::oscset_main(1, argv_conversation, input, frontend::hardware_board());
+                   ? frontend::oscset_main(2, argv_argument, input, board)
+                   : frontend::oscset_main(1, argv_conversation, input, board);
         output = console.text();
     }
     std::fclose(input);

@@ -23,6 +23,7 @@
 #include <mutex>
 #include <thread>
 
+#include "sim/mcs51/emulated_adapter.hpp"
 #include "tests/mockdev/testbed.hpp"
 
 namespace oscset::mockdev {
@@ -33,8 +34,6 @@ constexpr std::uint32_t CAPABILITIES = USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_B
                                        USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
 constexpr std::size_t SETUP_SIZE = 8;
 constexpr std::size_t DEVICE_DESCRIPTOR_SIZE = 18;
-constexpr std::uint8_t DESCRIPTOR_INTERFACE = 4;
-constexpr std::uint8_t DESCRIPTOR_ENDPOINT = 5;
 constexpr std::uint8_t ENDPOINT_IN = 0x80;
 constexpr int USB_MAJOR = 189;
 constexpr int PIPE_ONE_PAGE = 4096;
@@ -44,22 +43,6 @@ constexpr int PIPE_ONE_PAGE = 4096;
 constexpr int FIRST_DEVICE_NUMBER = 2;
 constexpr int LAST_DEVICE_NUMBER = 127;
 int next_device_number = FIRST_DEVICE_NUMBER;
-
-// Endpoint addresses of interface 0, setting 0, in descriptor order: the pipes.
-std::vector<std::uint8_t> pipes_of(std::span<const std::uint8_t> descriptors) {
-    std::vector<std::uint8_t> pipes;
-    bool in_interface = false;
-    for (std::size_t at = DEVICE_DESCRIPTOR_SIZE;
-         at + 2 <= descriptors.size() && descriptors[at] >= 2; at += descriptors[at]) {
-        const std::uint8_t type = descriptors[at + 1];
-        if (type == DESCRIPTOR_INTERFACE && at + 4 <= descriptors.size()) {
-            in_interface = descriptors[at + 2] == 0 && descriptors[at + 3] == 0;
-        } else if (type == DESCRIPTOR_ENDPOINT && in_interface && at + 3 <= descriptors.size()) {
-            pipes.push_back(descriptors[at + 2]);
-        }
-    }
-    return pipes;
-}
 
 std::string hex(std::span<const std::uint8_t> bytes) {
     std::string text;
@@ -170,7 +153,7 @@ class UsbBus::Device {
         g_signal_connect(handler, "handle-ioctl", G_CALLBACK(on_ioctl), this);
         {
             std::lock_guard lock(mutex_);
-            pipes_ = pipes_of(descriptors);
+            pipes_ = sim::pipes_of(std::span(descriptors).subspan(DEVICE_DESCRIPTOR_SIZE));
             gone_ = false;
             claimed_ = false;
             ++counts_.plugs;

@@ -1,5 +1,6 @@
 # cmake -DRUN=<command;args> -DEXPECT_CODE=<n> -DEXPECT_OUTPUT=<file>
 #       [-DINPUT=<file>] [-DEXPECT_ERROR=<text>] [-DLOG=<file> -DEXPECT_LOG=<file>]
+#       [-DSYSTEM_DESIGN=<path>: stands for <system design> in the expected output]
 #       -P run_sim.cmake
 # Runs oscset-sim and compares its exit code, its standard output, its standard error (empty
 # unless EXPECT_ERROR is given) and, when asked, the event log it wrote, all exactly. The
@@ -39,6 +40,8 @@ while(output MATCHES "${_run}")
 endwhile()
 
 file(READ ${EXPECT_OUTPUT} expected)
+# The system-wide design's place is the platform's.
+string(REPLACE "<system design>" "${SYSTEM_DESIGN}" expected "${expected}")
 if(NOT output STREQUAL expected)
     message(FATAL_ERROR "output differs:\n--- got\n${output}\n--- expected\n${expected}")
 endif()

@@ -12,6 +12,8 @@ namespace oscset::sim {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::ALONE;
+using testing::ChainRow;
 using testing::ChainTarget;
 using testing::TestJtag;
 
@@ -65,10 +67,6 @@ class User1Scan {
     ChainTarget chain_;
 };
 
-ChainTarget alone() {
-    return ChainTarget{{5}, 0};
-}
-
 std::vector<std::string> bus_lines(const Board& board) {
     std::vector<std::string> v;
     for (const auto& line : board.events()) {
@@ -81,7 +79,7 @@ std::vector<std::string> bus_lines(const Board& board) {
 
 TEST(Bridge, WritePacketPutsEightBytesAtZero) {
     Board board(running());
-    User1Scan scan(board, alone());
+    User1Scan scan(board, ALONE);
     scan.open();
     const Bytes reply = scan.transfer({0x80, 0, 0, 0, 0x48, 0, 1, 2, 3, 4, 5, 6, 7, 0});
     EXPECT_EQ(reply, Bytes(14, 0));  // a write gets no answer
@@ -93,7 +91,7 @@ TEST(Bridge, WritePacketPutsEightBytesAtZero) {
 
 TEST(Bridge, ReadPacketAnswersInReplyByteSix) {
     Board board(running());
-    User1Scan scan(board, alone());
+    User1Scan scan(board, ALONE);
     scan.open();
     const Bytes reply = scan.transfer({0x80, 0, 0, 0, 0x21, 0, 0});
     EXPECT_EQ(reply, (Bytes{0, 0, 0, 0, 0, 0, 1}));  // status 1: nothing programmed yet
@@ -113,7 +111,7 @@ class BridgePackets : public ::testing::TestWithParam<PacketRow> {};
 TEST_P(BridgePackets, ParseAndReply) {
     const PacketRow& row = GetParam();
     Board board(running());
-    User1Scan scan(board, alone());
+    User1Scan scan(board, ALONE);
     scan.open();
     scan.transfer({0x80, 0, 1, 0, 0x48, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0});
     board.clear_events();
@@ -161,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Bridge, TwoTransfersInOneOpenScanKeepByteAlignment) {
     Board board(running());
-    User1Scan scan(board, alone());
+    User1Scan scan(board, ALONE);
     scan.open();
     scan.transfer({0x80, 0, 0, 0, 0x48, 0x27, 0x00, 0x28, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00});
     const Bytes reply = scan.transfer({0x80, 0, 0, 0, 0x21, 0, 0});
@@ -174,7 +172,7 @@ TEST(Bridge, TwoTransfersInOneOpenScanKeepByteAlignment) {
 
 TEST(Bridge, ANewScanNeedsANewStartBit) {
     Board board(running());
-    User1Scan scan(board, alone());
+    User1Scan scan(board, ALONE);
     scan.open();
     scan.transfer({0x80, 0, 1, 0, 0x41, 0x5A, 0});
     scan.close();
@@ -189,7 +187,7 @@ TEST(Bridge, ANewScanNeedsANewStartBit) {
 
 TEST(Bridge, AScanThatEndsInsideAPacketLogsWhatWasWritten) {
     Board board(running());
-    User1Scan scan(board, alone());
+    User1Scan scan(board, ALONE);
     scan.open();
     scan.transfer({0x80, 0, 1, 0, 0x44, 1, 2});
     EXPECT_TRUE(bus_lines(board).empty());
@@ -199,22 +197,12 @@ TEST(Bridge, AScanThatEndsInsideAPacketLogsWhatWasWritten) {
               (std::vector<std::string>{"bus write 0x00000100 01 02 (unterminated)"}));
 }
 
-struct ChainRow {
-    std::vector<std::string> chain;
-    std::size_t target;
-};
-
 class BridgeBehindBypass : public ::testing::TestWithParam<ChainRow> {};
 
 TEST_P(BridgeBehindBypass, StartBitAndReplyThroughTheOtherDevices) {
     const ChainRow& row = GetParam();
     Board board(running(row.chain));
-    ChainTarget target;
-    for (const auto& p : row.chain) {
-        target.ir_lengths.push_back(find_part(p)->ir_length);
-    }
-    target.target = row.target;
-    User1Scan scan(board, target);
+    User1Scan scan(board, chain_target(row));
     scan.open();
     scan.transfer({0x80, 0, 0x40, 0, 0x42, 0xC3, 0x3C, 0});
     scan.close();
@@ -235,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(Chains, BridgeBehindBypass,
 TEST(Bridge, UnconfiguredFpgaAnswersNothingAndTakesNothing) {
     BoardConfig config;
     Board board(config);
-    User1Scan scan(board, alone());
+    User1Scan scan(board, ALONE);
     scan.open();
     scan.transfer({0x80, 0, 1, 0, 0x41, 0x5A, 0});
     const Bytes reply = scan.transfer({0x80, 0, 1, 0, 0x21, 0, 0});

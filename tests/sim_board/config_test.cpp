@@ -13,6 +13,8 @@ namespace oscset::sim {
 namespace {
 
 using testing::build_stream_words;
+using testing::ALONE;
+using testing::ChainRow;
 using testing::ChainTarget;
 using testing::StreamForm;
 using testing::TargetJtag;
@@ -36,10 +38,6 @@ BoardConfig board_of(const char* part, bool configured = false) {
     config.chain = {part};
     config.fpga_configured = configured;
     return config;
-}
-
-ChainTarget alone() {
-    return ChainTarget{{5}, 0};
 }
 
 struct CrcRow {
@@ -92,7 +90,7 @@ TEST_P(RealStreams, AcceptedWithEveryCrcCheck) {
     const auto stream = testing::read_bit_file_stream(testing::testdata_path(row.file));
     ASSERT_FALSE(stream.empty()) << "cannot read " << row.file;
     Board board(board_of(row.part));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.configure(stream);
     const Fpga& fpga = *board.fpga(0);
     EXPECT_FALSE(fpga.crc_error());
@@ -120,7 +118,7 @@ TEST_P(RealStreams, OneFlippedBitIsRejected) {
         auto bad = stream;
         bad[position] ^= 0x10;
         Board board(board_of(row.part));
-        TargetJtag jtag(board, alone());
+        TargetJtag jtag(board, ALONE);
         jtag.configure(bad);
         EXPECT_TRUE(board.fpga(0)->crc_error()) << "byte " << position;
         EXPECT_FALSE(board.fpga(0)->done());
@@ -155,7 +153,7 @@ TEST_P(GeneratedStreams, EverySpartan2SizeConfigures) {
     const auto stream = to_bytes(build_stream_words(form));
     EXPECT_EQ(stream.size(), row.bytes);
     Board board(board_of(row.part));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.configure(stream);
     EXPECT_TRUE(board.fpga(0)->configured()) << board.events().back();
     EXPECT_EQ(jtag.read_status(), STAT_RUNNING);
@@ -182,7 +180,7 @@ TEST(GeneratedStreams, TheProgramsImageFormCarriesTheDocumentedCrcWords) {
 TEST(GeneratedStreams, AnImageForALargerPartDoesNotMakeADesign) {
     const auto stream = to_bytes(build_stream_words(testing::spartan2_form("2s100")));
     Board board(board_of("2s50"));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.configure(stream);
     EXPECT_TRUE(board.fpga(0)->done());  // the start-up does not look at the frames
     EXPECT_FALSE(board.fpga(0)->configured());
@@ -193,7 +191,7 @@ TEST(GeneratedStreams, ATruncatedStreamNeverStarts) {
     auto stream = to_bytes(build_stream_words(testing::spartan2_form("2s100")));
     stream.resize(stream.size() - 4096);
     Board board(board_of("2s100"));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.configure(stream);
     EXPECT_FALSE(board.fpga(0)->done());
     EXPECT_EQ(jtag.read_status() & 0x4001, 0u);
@@ -203,7 +201,7 @@ TEST(StartUp, TckStartUpRaisesDoneOnTheFourthJstartClock) {
     StreamForm form;
     form.cor = COR_TCK;
     Board board(board_of("2s100"));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.jtag().reset_to_idle();
     jtag.cfg_in_write(to_bytes(build_stream_words(form)));
     const Fpga& fpga = *board.fpga(0);
@@ -231,7 +229,7 @@ TEST(StartUp, JstartClocksInShiftDrCountToo) {
     StreamForm form;
     form.cor = COR_TCK;
     Board board(board_of("2s100"));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.configure(to_bytes(build_stream_words(form)));
     EXPECT_TRUE(board.fpga(0)->configured());
     EXPECT_EQ(jtag.read_status(), STAT_RUNNING);
@@ -239,7 +237,7 @@ TEST(StartUp, JstartClocksInShiftDrCountToo) {
 
 TEST(StartUp, CclkStartUpCompletesWhenTheScanEnds) {
     Board board(board_of("2s100"));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.jtag().reset_to_idle();
     jtag.load_ir(5);
     jtag.jtag().to_shift_dr();
@@ -254,7 +252,7 @@ TEST(StartUp, CclkStartUpCompletesWhenTheScanEnds) {
 
 TEST(StatusRead, ThirtyThreeBitsPadFirst) {
     Board board(board_of("2s100"));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     // Before synchronisation CFG_OUT shifts zeros.
     EXPECT_EQ(jtag.read_status_bits(), 0u);
     jtag.configure(to_bytes(build_stream_words(StreamForm{})));
@@ -282,7 +280,7 @@ TEST(StatusRead, IrCaptureShowsDone) {
 
 TEST(WordAlignment, WordsCountFromCaptureDr) {
     Board board(board_of("2s100"));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.jtag().reset_to_idle();
     // The sync word, then 8 stray bits: the tail of a scan that is not whole words.
     const std::uint8_t sync_and_tail[] = {0xAA, 0x99, 0x55, 0x66, 0xFF};
@@ -294,7 +292,7 @@ TEST(WordAlignment, WordsCountFromCaptureDr) {
 
 TEST(WordAlignment, ASyncWordOffTheWordBoundaryIsNotFound) {
     Board board(board_of("2s100"));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.jtag().reset_to_idle();
     const std::uint8_t shifted_sync[] = {0x0A, 0xA9, 0x95, 0x56, 0x60, 0, 0, 0};
     jtag.cfg_in_write(shifted_sync);
@@ -302,34 +300,23 @@ TEST(WordAlignment, ASyncWordOffTheWordBoundaryIsNotFound) {
     EXPECT_EQ(jtag.read_status_bits(), 0u);
 }
 
-struct BypassChainRow {
-    std::vector<std::string> chain;
-    std::size_t target;
-};
-
-class ConfigureBehindBypass : public ::testing::TestWithParam<BypassChainRow> {};
+class ConfigureBehindBypass : public ::testing::TestWithParam<ChainRow> {};
 
 TEST_P(ConfigureBehindBypass, TheLeadBitsMakeOneZeroWord) {
-    const BypassChainRow& row = GetParam();
+    const ChainRow& row = GetParam();
     BoardConfig config;
     config.chain = row.chain;
     Board board(config);
-    ChainTarget target;
-    for (const auto& p : row.chain) {
-        target.ir_lengths.push_back(find_part(p)->ir_length);
-    }
-    target.target = row.target;
-    TargetJtag jtag(board, target);
+    TargetJtag jtag(board, chain_target(row));
     jtag.configure(to_bytes(build_stream_words(StreamForm{})));
     EXPECT_TRUE(board.fpga(row.target)->configured());
     EXPECT_EQ(jtag.read_status(), STAT_RUNNING);
 }
 
 INSTANTIATE_TEST_SUITE_P(Chains, ConfigureBehindBypass,
-                         ::testing::Values(BypassChainRow{{"2s100", "xcf01s"}, 0},
-                                           BypassChainRow{{"xcf01s", "18v256", "2s100"}, 2},
-                                           BypassChainRow{{"xcf01s", "2s100", "3s200", "xcf02s"},
-                                                          1}));
+                         ::testing::Values(ChainRow{{"2s100", "xcf01s"}, 0},
+                                           ChainRow{{"xcf01s", "18v256", "2s100"}, 2},
+                                           ChainRow{{"xcf01s", "2s100", "3s200", "xcf02s"}, 1}));
 
 TEST(WordAlignment, WithoutTheLeadBitsABypassDeviceShiftsTheStreamOffItsWords) {
     BoardConfig config;
@@ -355,7 +342,7 @@ const std::uint32_t AGHIGH_SEQUENCE[] = {0x30008001, 0x00000008, 0x30012001, 0x0
 
 TEST(Shutdown, ReconfiguringWithTheShutdownWorks) {
     Board board(board_of("2s100", true));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     EXPECT_EQ(jtag.read_status(), STAT_RUNNING);  // synchronised from the earlier run
     jtag.jtag().reset_to_idle();
     jtag.cfg_in_words(SHUTDOWN_SEQUENCE);
@@ -378,7 +365,7 @@ TEST(Shutdown, ReconfiguringWithTheShutdownWorks) {
 
 TEST(Shutdown, ReconfiguringWithoutItLeavesTheStreamUnloaded) {
     Board board(board_of("2s100", true));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.configure(to_bytes(build_stream_words(StreamForm{})));
     const Fpga& fpga = *board.fpga(0);
     EXPECT_FALSE(fpga.shutdown_happened());
@@ -391,7 +378,7 @@ TEST(Shutdown, ReconfiguringWithoutItLeavesTheStreamUnloaded) {
 
 TEST(Shutdown, WithoutItsJstartClocksTheShutdownComesTooLate) {
     Board board(board_of("2s100", true));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.jtag().reset_to_idle();
     jtag.cfg_in_words(SHUTDOWN_SEQUENCE);
     jtag.cfg_in_words(AGHIGH_SEQUENCE);
@@ -412,7 +399,7 @@ TEST(CrcError, StaysUntilPowerCycle) {
     auto bad = good;
     bad[50000] ^= 1;
     Board board(board_of("2s100"));
-    TargetJtag jtag(board, alone());
+    TargetJtag jtag(board, ALONE);
     jtag.configure(bad);
     EXPECT_TRUE(board.fpga(0)->crc_error());
     jtag.configure(good);

@@ -2,6 +2,8 @@
 
 #include <numeric>
 
+#include "sim/board/parts.hpp"
+
 namespace oscset::sim::testing {
 
 void TestJtag::reset_to_idle() {
@@ -76,6 +78,15 @@ std::uint64_t TestJtag::scan_dr(std::uint64_t value, int bits) {
     const std::uint64_t out = shift_value(value, bits, true);
     update_to_idle();
     return out;
+}
+
+ChainTarget chain_target(const ChainRow& row) {
+    ChainTarget target;
+    for (const std::string& part : row.chain) {
+        target.ir_lengths.push_back(find_part(part)->ir_length);
+    }
+    target.target = row.target;
+    return target;
 }
 
 int ChainTarget::total_ir() const {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "sim/board/jtag_port.hpp"
@@ -51,6 +52,17 @@ struct ChainTarget {
     // The whole instruction string: ones everywhere, `code` in the target's bits.
     std::uint64_t ir_bits(std::uint32_t code) const;
 };
+
+// A Spartan-II alone on the chain.
+inline const ChainTarget ALONE{{5}, 0};
+
+// A chain of parts, named from the TDO end, and the index of the target among them.
+struct ChainRow {
+    std::vector<std::string> chain;
+    std::size_t target;
+};
+// Its instruction lengths, from the parts' catalogue.
+ChainTarget chain_target(const ChainRow& row);
 
 // Scans through the target of a chain.
 class TargetJtag {

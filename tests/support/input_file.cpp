@@ -1,5 +1,6 @@
 #include "tests/support/input_file.hpp"
 
+#include <cstdlib>
 #include <stdexcept>
 
 namespace oscset::testing {
@@ -14,6 +15,18 @@ InputFile::InputFile(std::string_view text) : file_(std::tmpfile()) {
 
 InputFile::~InputFile() {
     std::fclose(file_);
+}
+
+void set_environment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty()) {
+        unsetenv(name);
+    } else {
+        setenv(name, value.c_str(), 1);
+    }
+#endif
 }
 
 }  // namespace oscset::testing

@@ -1,7 +1,9 @@
 #pragma once
-// Standard input for a test: a temporary file holding the given text, closed at scope end.
+// What a test gives the program from outside: standard input (a temporary file holding the
+// given text, closed at scope end) and environment variables.
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace oscset::testing {
@@ -18,5 +20,8 @@ class InputFile {
   private:
     std::FILE* file_;
 };
+
+// Sets the variable for this process, or removes it when `value` is empty.
+void set_environment(const char* name, const std::string& value);
 
 }  // namespace oscset::testing

@@ -22,6 +22,15 @@ std::array<std::uint8_t, STRING_ANSWER_SIZE> string_descriptor(std::string_view 
 
 namespace {
 
+// True when the next transfer is to move nothing: it uses up one of `count` (-1: all).
+bool moves_nothing(int& count) {
+    if (count > 0) {
+        --count;
+        return true;
+    }
+    return count < 0;
+}
+
 std::string string_call(std::uint8_t index, std::uint16_t language) {
     char text[32];
     std::snprintf(text, sizeof text, "string %u %04x", index, language);
@@ -59,10 +68,7 @@ class FakeDevice final : public UsbDevice {
         if (fake_.fail_writes_from >= 0 && number >= fake_.fail_writes_from) {
             return false;
         }
-        if (fake_.zero_writes != 0) {
-            if (fake_.zero_writes > 0) {
-                --fake_.zero_writes;
-            }
+        if (moves_nothing(fake_.zero_writes)) {
             return true;
         }
         if (fake_.overreport_writes) {
@@ -99,10 +105,7 @@ class FakeDevice final : public UsbDevice {
         if (pipe != 5 || (fake_.fail_reads_from >= 0 && number >= fake_.fail_reads_from)) {
             return false;
         }
-        if (fake_.zero_reads != 0) {
-            if (fake_.zero_reads > 0) {
-                --fake_.zero_reads;
-            }
+        if (moves_nothing(fake_.zero_reads)) {
             return true;
         }
         if (fake_.hold_reads) {
