@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string>
 
 #include "platform/console.hpp"
 #include "platform/time.hpp"
@@ -50,6 +51,22 @@ void drain_answers(UsbDevice& read) {
             return;
         }
     }
+}
+
+// Opens the adapter being booted: by its index until a handle has named where it is
+// plugged in, then only there. While a booted adapter renumerates, its index may belong to
+// another adapter.
+std::int32_t open_booted(int index, std::string& location, UsbDeviceSlot& slot) {
+    UsbBackend* backend = usb_backend();
+    if (location.empty() || backend == nullptr) {
+        if (ezusb_open_device(index, slot) == 0) {
+            location = slot->location();
+            return 0;
+        }
+        return -1;
+    }
+    slot = backend->open_at(location);
+    return slot != nullptr ? 0 : -1;
 }
 
 void wait_absent() {
@@ -122,8 +139,9 @@ std::int32_t ezusb_boot(int index, std::span<const std::uint8_t> image, const ch
     UsbDeviceSlot& control = usb_control_handle();
     UsbDeviceSlot& read = usb_read_handle();
     bool reconnect_pending = false;
+    std::string location;
     for (int attempt = 0; attempt < EZUSB_BOOT_TRIES; ++attempt) {
-        if (ezusb_open_device(index, control) != 0) {
+        if (open_booted(index, location, control) != 0) {
             if (attempt == 0) {
                 return -1;  // no adapter at all
             }
@@ -140,7 +158,7 @@ std::int32_t ezusb_boot(int index, std::span<const std::uint8_t> image, const ch
         }
         if (identifies(*control, manufacturer, product)) {
             // Without its read handle the adapter is of no use; treat it as not there yet.
-            if (ezusb_open_device(index, read) != 0) {
+            if (open_booted(index, location, read) != 0) {
                 ezusb_close_device(control);
                 wait_absent();
                 continue;

@@ -39,7 +39,9 @@ std::int32_t ezusb_cpu_run(UsbDevice& control);
 std::int32_t ezusb_download(UsbDevice& control, std::span<const std::uint8_t> image);
 
 // Finds adapter `index`, boots it with `image` unless it already identifies by the two
-// strings, and waits (at most EZUSB_BOOT_TRIES tries) for it to come back running the image.
+// strings, and waits (at most EZUSB_BOOT_TRIES tries) for it to come back running the image:
+// the adapter at the place where it was found (UsbDevice::location), where the backend names
+// places.
 // 0 when it runs the firmware: both handles are open and the reader thread runs. -1
 // otherwise, with no handle left open. Prints the progress marks "-Boot", "-Wait", ".",
 // "-Reconnect" without a line end.

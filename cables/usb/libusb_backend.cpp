@@ -6,6 +6,7 @@
 #include <array>
 #include <climits>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "cables/usb/ezusb.hpp"
@@ -22,6 +23,27 @@ constexpr unsigned WRITE_TIMEOUT_MS = 5000;
 constexpr unsigned READ_TIMEOUT_MS = 6000;
 constexpr int ADAPTER_INTERFACE = 0;
 constexpr const char* UDEV_RULE = "cables/usb/60-oscset-adapter.rules";
+
+// Bus and port path ("1-4.2"): the port does not change when the firmware renumerates the
+// adapter, its device number does. Empty when libusb cannot tell the ports.
+std::string location_of(libusb_device* device) {
+    std::array<std::uint8_t, 7> ports{};  // USB hubs nest seven deep at most
+    const int depth = libusb_get_port_numbers(device, ports.data(), static_cast<int>(ports.size()));
+    if (depth <= 0) {
+        return {};
+    }
+    std::string text = std::to_string(libusb_get_bus_number(device));
+    for (int i = 0; i < depth; ++i) {
+        text += (i == 0 ? '-' : '.') + std::to_string(ports[static_cast<std::size_t>(i)]);
+    }
+    return text;
+}
+
+bool is_adapter(libusb_device* device) {
+    libusb_device_descriptor descriptor{};
+    return libusb_get_device_descriptor(device, &descriptor) == 0 &&
+           descriptor.idVendor == ADAPTER_VENDOR_ID && descriptor.idProduct == ADAPTER_PRODUCT_ID;
+}
 
 // Owns the libusb context; every open handle keeps it alive.
 struct Context {
@@ -80,15 +102,7 @@ class LibusbDevice final : public UsbDevice, private ControlPipe {
 
     bool vendor_request(std::uint8_t request, std::uint16_t value, std::uint16_t index,
                         std::uint8_t data) override {
-        std::uint8_t byte = data;
-        const int rc = transfer_control(cpu_control_setup(request, value, index), &byte);
-        if (rc == 1) {
-            return true;
-        }
-        // Released from reset, renumerating firmware drops off the bus at once and may cut
-        // the request's status stage short.
-        return releases_cpu(request, value, data) &&
-               (rc == LIBUSB_ERROR_IO || rc == LIBUSB_ERROR_NO_DEVICE || rc == LIBUSB_ERROR_PIPE);
+        return vendor_request_byte(*this, request, value, index, data);
     }
 
     bool download(std::span<const std::uint8_t> image) override {
@@ -120,14 +134,21 @@ class LibusbDevice final : public UsbDevice, private ControlPipe {
         return transfer(pipe, true, buffer, length, transferred, POLL_READ_MS);
     }
 
-  private:
-    int transfer_control(const ControlSetup& setup, std::uint8_t* data) {
-        return libusb_control_transfer(shared_->get(), setup.type, setup.request, setup.value,
-                                       setup.index, data, setup.length, CONTROL_TIMEOUT_MS);
-    }
+    std::string location() const override { return location_of(shared_->device()); }
 
-    bool control(const ControlSetup& setup, std::uint8_t* data) override {
-        return transfer_control(setup, data) == setup.length;
+  private:
+    ControlOutcome control(const ControlSetup& setup, std::uint8_t* data) override {
+        const int rc =
+            libusb_control_transfer(shared_->get(), setup.type, setup.request, setup.value,
+                                    setup.index, data, setup.length, CONTROL_TIMEOUT_MS);
+        if (rc == setup.length) {
+            return ControlOutcome::DONE;
+        }
+        // What an adapter leaving in the middle of a request shows: a stall, a broken
+        // transfer, or no device.
+        return rc == LIBUSB_ERROR_IO || rc == LIBUSB_ERROR_NO_DEVICE || rc == LIBUSB_ERROR_PIPE
+                   ? ControlOutcome::GONE
+                   : ControlOutcome::FAILED;
     }
 
     bool transfer(std::uint32_t pipe, bool in, std::uint8_t* data, std::uint32_t length,
@@ -155,8 +176,21 @@ class LibusbDevice final : public UsbDevice, private ControlPipe {
 class LibusbBackend final : public UsbBackend {
   public:
     std::unique_ptr<UsbDevice> open(int index) override {
+        int seen = 0;
+        return open_first([&](libusb_device*) { return seen++ == index; }, index >= 0);
+    }
+
+    std::unique_ptr<UsbDevice> open_at(const std::string& location) override {
+        return open_first([&](libusb_device* device) { return location_of(device) == location; },
+                          !location.empty());
+    }
+
+  private:
+    // The first adapter on the list that `wanted` takes.
+    template <typename Wanted>
+    std::unique_ptr<UsbDevice> open_first(Wanted wanted, bool valid) {
         std::lock_guard lock(mutex_);
-        if (index < 0 || !start()) {
+        if (!valid || !start()) {
             return nullptr;
         }
         libusb_device** list = nullptr;
@@ -165,15 +199,8 @@ class LibusbBackend final : public UsbBackend {
             return nullptr;
         }
         std::shared_ptr<SharedHandle> shared;
-        int seen = 0;
         for (ssize_t i = 0; i < count; ++i) {
-            libusb_device_descriptor descriptor{};
-            if (libusb_get_device_descriptor(list[i], &descriptor) != 0 ||
-                descriptor.idVendor != ADAPTER_VENDOR_ID ||
-                descriptor.idProduct != ADAPTER_PRODUCT_ID) {
-                continue;
-            }
-            if (seen++ == index) {
+            if (is_adapter(list[i]) && wanted(list[i])) {
                 shared = share(list[i]);
                 break;
             }
@@ -182,7 +209,6 @@ class LibusbBackend final : public UsbBackend {
         return shared != nullptr ? std::make_unique<LibusbDevice>(std::move(shared)) : nullptr;
     }
 
-  private:
     bool start() {
         if (!started_) {
             started_ = true;

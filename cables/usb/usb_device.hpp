@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "platform/installed.hpp"
 
@@ -48,12 +49,22 @@ class UsbDevice {
         transferred = 0;
         return false;
     }
+    // Where the adapter is plugged in, as the backend names it: the same before and after the
+    // firmware's renumeration, whatever the adapter's index meanwhile. Empty where the backend
+    // cannot tell.
+    virtual std::string location() const { return {}; }
 };
 
 class UsbBackend {
   public:
     // A new handle to adapter `index` (0 = the first), or null when there is none.
     virtual std::unique_ptr<UsbDevice> open(int index) = 0;
+    // A new handle to the adapter at `location` (as a handle's location() named it), or null
+    // when none is there now.
+    virtual std::unique_ptr<UsbDevice> open_at(const std::string& location) {
+        (void)location;
+        return nullptr;
+    }
 
   protected:
     ~UsbBackend() = default;
@@ -65,6 +76,7 @@ class FirstFoundBackend final : public UsbBackend {
   public:
     FirstFoundBackend(UsbBackend& first, UsbBackend& second) : first_(first), second_(second) {}
     std::unique_ptr<UsbDevice> open(int index) override;
+    std::unique_ptr<UsbDevice> open_at(const std::string& location) override;
 
   private:
     UsbBackend& first_;

@@ -29,16 +29,17 @@ std::optional<PipeEndpoint> pipe_endpoint(std::uint32_t pipe, bool in) {
     return PIPE_ENDPOINTS[pipe];
 }
 
-ControlSetup cpu_control_setup(std::uint8_t request, std::uint16_t value, std::uint16_t index) {
-    return {.type = REQUEST_VENDOR_OUT,
-            .request = request,
-            .value = value,
-            .index = index,
-            .length = 1};
-}
-
-bool releases_cpu(std::uint8_t request, std::uint16_t value, std::uint8_t data) {
-    return request == EZUSB_LOAD_REQUEST && value == EZUSB_CPUCS && data == 0;
+bool vendor_request_byte(ControlPipe& pipe, std::uint8_t request, std::uint16_t value,
+                         std::uint16_t index, std::uint8_t data) {
+    std::uint8_t byte = data;
+    const ControlSetup setup{.type = REQUEST_VENDOR_OUT,
+                             .request = request,
+                             .value = value,
+                             .index = index,
+                             .length = 1};
+    const ControlOutcome outcome = pipe.control(setup, &byte);
+    const bool releases = request == EZUSB_LOAD_REQUEST && value == EZUSB_CPUCS && data == 0;
+    return outcome == ControlOutcome::DONE || (releases && outcome == ControlOutcome::GONE);
 }
 
 bool download_to_ram(ControlPipe& pipe, std::span<const std::uint8_t> image) {
@@ -49,13 +50,15 @@ bool download_to_ram(ControlPipe& pipe, std::span<const std::uint8_t> image) {
     for (std::size_t offset = 0; offset < image.size(); offset += DOWNLOAD_CHUNK) {
         const std::size_t length = std::min(DOWNLOAD_CHUNK, image.size() - offset);
         std::memcpy(chunk.data(), image.data() + offset, length);
-        if (!pipe.control(ram_setup(REQUEST_VENDOR_OUT, offset, length), chunk.data())) {
+        if (pipe.control(ram_setup(REQUEST_VENDOR_OUT, offset, length), chunk.data()) !=
+            ControlOutcome::DONE) {
             return false;
         }
     }
     for (std::size_t offset = 0; offset < image.size(); offset += DOWNLOAD_CHUNK) {
         const std::size_t length = std::min(DOWNLOAD_CHUNK, image.size() - offset);
-        if (!pipe.control(ram_setup(REQUEST_VENDOR_IN, offset, length), chunk.data()) ||
+        if (pipe.control(ram_setup(REQUEST_VENDOR_IN, offset, length), chunk.data()) !=
+                ControlOutcome::DONE ||
             std::memcmp(chunk.data(), image.data() + offset, length) != 0) {
             return false;
         }

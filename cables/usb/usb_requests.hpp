@@ -49,18 +49,27 @@ struct ControlSetup {
     bool operator==(const ControlSetup&) const = default;
 };
 
-// A backend's control transfer: true when the data stage moved all `setup.length` bytes.
+// How a backend's control transfer ended.
+enum class ControlOutcome {
+    DONE,    // the data stage moved all `setup.length` bytes
+    FAILED,  // refused, stalled or short
+    GONE,    // the adapter left the bus during the transfer
+};
+
 class ControlPipe {
   public:
-    virtual bool control(const ControlSetup& setup, std::uint8_t* data) = 0;
+    virtual ControlOutcome control(const ControlSetup& setup, std::uint8_t* data) = 0;
 
   protected:
     ~ControlPipe() = default;
 };
 
-// The 0xA0 request that writes the CPU control register; `data` 0 releases the core.
-ControlSetup cpu_control_setup(std::uint8_t request, std::uint16_t value, std::uint16_t index);
-bool releases_cpu(std::uint8_t request, std::uint16_t value, std::uint8_t data);
+// The 0xA0 request with its one data byte (the CPU control register: 1 halts the core, 0
+// releases it). Released from reset, renumerating firmware drops off the bus at once and may
+// cut the request's status stage short: a release that finds the adapter gone has done its
+// work.
+bool vendor_request_byte(ControlPipe& pipe, std::uint8_t request, std::uint16_t value,
+                         std::uint16_t index, std::uint8_t data);
 
 // The image into internal RAM from address 0 with 0xA0 requests, then read back while the
 // core is still held: a bad download is reported here, not found later as a dead adapter.

@@ -4,6 +4,7 @@
 #include <winusb.h>
 // clang-format on
 
+#include <climits>
 #include <memory>
 #include <vector>
 
@@ -26,10 +27,16 @@ struct WinusbApi {
     decltype(&WinUsb_ControlTransfer) control_transfer = nullptr;
     decltype(&WinUsb_WritePipe) write_pipe = nullptr;
     decltype(&WinUsb_ReadPipe) read_pipe = nullptr;
+    decltype(&WinUsb_SetPowerPolicy) set_power_policy = nullptr;
+    decltype(&WinUsb_QueryPipe) query_pipe = nullptr;
+    decltype(&WinUsb_AbortPipe) abort_pipe = nullptr;
+    decltype(&WinUsb_GetOverlappedResult) overlapped_result = nullptr;
 
     bool loaded() const {
         return initialize != nullptr && free != nullptr && set_pipe_policy != nullptr &&
-               control_transfer != nullptr && write_pipe != nullptr && read_pipe != nullptr;
+               control_transfer != nullptr && write_pipe != nullptr && read_pipe != nullptr &&
+               set_power_policy != nullptr && query_pipe != nullptr && abort_pipe != nullptr &&
+               overlapped_result != nullptr;
     }
 };
 
@@ -57,6 +64,10 @@ const WinusbApi& winusb_api() {
         resolve(module, "WinUsb_ControlTransfer", found.control_transfer);
         resolve(module, "WinUsb_WritePipe", found.write_pipe);
         resolve(module, "WinUsb_ReadPipe", found.read_pipe);
+        resolve(module, "WinUsb_SetPowerPolicy", found.set_power_policy);
+        resolve(module, "WinUsb_QueryPipe", found.query_pipe);
+        resolve(module, "WinUsb_AbortPipe", found.abort_pipe);
+        resolve(module, "WinUsb_GetOverlappedResult", found.overlapped_result);
         return found;
     }();
     return api;
@@ -80,6 +91,18 @@ std::uint32_t failure() {
 std::uint32_t result(BOOL ok) {
     return ok ? 0 : failure();
 }
+
+struct EventHandle {
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~EventHandle() {
+        if (event != nullptr) {
+            CloseHandle(event);
+        }
+    }
+    EventHandle() = default;
+    EventHandle(const EventHandle&) = delete;
+    EventHandle& operator=(const EventHandle&) = delete;
+};
 
 struct DeviceInfoSet {
     HDEVINFO set;
@@ -159,6 +182,24 @@ class Win32WinusbCalls final : public WinusbCalls {
         CloseHandle(adapter->file);
     }
 
+    std::uint32_t set_auto_suspend(void* handle, bool on) override {
+        UCHAR value = on ? 1 : 0;
+        return result(
+            winusb_api().set_power_policy(usb_of(handle), AUTO_SUSPEND, sizeof value, &value));
+    }
+
+    std::vector<std::uint8_t> pipes(void* handle) override {
+        std::vector<std::uint8_t> found;
+        WINUSB_PIPE_INFORMATION pipe{};
+        // Index by index until the query runs past the setting's last endpoint.
+        for (UCHAR index = 0;
+             index < UCHAR_MAX && winusb_api().query_pipe(usb_of(handle), 0, index, &pipe);
+             ++index) {
+            found.push_back(pipe.PipeId);
+        }
+        return found;
+    }
+
     std::uint32_t set_pipe_timeout(void* handle, std::uint8_t endpoint, std::uint32_t ms) override {
         ULONG value = ms;
         return result(winusb_api().set_pipe_policy(usb_of(handle), endpoint, PIPE_TRANSFER_TIMEOUT,
@@ -197,6 +238,38 @@ class Win32WinusbCalls final : public WinusbCalls {
             winusb_api().read_pipe(usb_of(handle), endpoint, buffer, length, &moved, nullptr));
         transferred = moved;
         return error;
+    }
+
+    std::uint32_t poll_pipe(void* handle, std::uint8_t endpoint, std::uint8_t* buffer,
+                            std::uint32_t length, std::uint32_t& transferred,
+                            std::uint32_t wait_ms) override {
+        transferred = 0;
+        const WinusbApi& api = winusb_api();
+        const EventHandle done;
+        if (done.event == nullptr) {
+            return failure();
+        }
+        OVERLAPPED overlapped{};
+        overlapped.hEvent = done.event;
+        if (!api.read_pipe(usb_of(handle), endpoint, buffer, length, nullptr, &overlapped)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) {
+                return error != ERROR_SUCCESS ? static_cast<std::uint32_t>(error)
+                                              : ERROR_GEN_FAILURE;
+            }
+            if (WaitForSingleObject(done.event, wait_ms) != WAIT_OBJECT_0) {
+                // Cancelled, the read ends at once: the wait below does not outlast it.
+                api.abort_pipe(usb_of(handle), endpoint);
+            }
+        }
+        DWORD moved = 0;
+        const BOOL ok = api.overlapped_result(usb_of(handle), &overlapped, &moved, TRUE);
+        transferred = moved;
+        if (ok) {
+            return 0;
+        }
+        const std::uint32_t error = failure();
+        return error == ERROR_OPERATION_ABORTED ? ERROR_SEM_TIMEOUT : error;
     }
 };
 

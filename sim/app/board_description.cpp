@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <climits>
 #include <optional>
 #include <string_view>
 
@@ -133,6 +134,24 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
         out.refuse_placeholder = value == "refused";
         return true;
     }
+    if (key == "adapters") {
+        if (!parse_count(value, out.adapters) || out.adapters == 0 ||
+            out.adapters > MAX_SIM_ADAPTERS) {
+            error = "adapters= takes a number of adapters from 1 to " +
+                    std::to_string(MAX_SIM_ADAPTERS);
+            return false;
+        }
+        return true;
+    }
+    if (key == "reconnect") {
+        std::uint32_t opens = 0;
+        if (!parse_count(value, opens) || opens >= INT_MAX) {
+            error = "reconnect= takes a number of opens from 0";
+            return false;
+        }
+        out.reconnect = opens;
+        return true;
+    }
     if (key == "lock") {
         if (value == "never") {
             out.board.lock_after_reads.reset();
@@ -166,6 +185,10 @@ bool parse_board_description(const char* text, SimDescription& out, std::string&
         if (!parse_item(item.substr(0, equals), item.substr(equals + 1), out, error)) {
             return false;
         }
+    }
+    if (out.reconnect && out.adapter == AdapterKind::EMULATED) {
+        error = "reconnect= does not apply to adapter=emulated";
+        return false;
     }
     return true;
 }

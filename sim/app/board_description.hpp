@@ -22,7 +22,13 @@
 //                                 design is given, or refuses it as oscset does (default used)
 //   system_design=<path>          the simulated machine's system-wide design file (default:
 //                                 none, whatever the real machine has)
+//   adapters=<N>                  N adapters on the bus (1 to 8), each with a board of its own
+//                                 of this description (default 1)
+//   reconnect=<N>                 opens a booted adapter misses while it renumerates
+//                                 (default 3; not with emulated, whose chip keeps its own time)
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "sim/board/board.hpp"
@@ -33,12 +39,16 @@ namespace oscset::sim {
 
 enum class AdapterKind { FRESH, READY, ABSENT, EMULATED };
 
+inline constexpr std::uint32_t MAX_SIM_ADAPTERS = 8;
+
 struct SimDescription {
     BoardConfig board;
     AdapterKind adapter = AdapterKind::FRESH;
     UsbFaults faults;
     bool refuse_placeholder = false;
     std::string system_design;
+    std::uint32_t adapters = 1;
+    std::optional<std::uint32_t> reconnect;
 };
 
 // Fills `out` from the text (null or empty: every default). False with a message in `error`

@@ -1,5 +1,7 @@
 #include "sim/app/sim_hardware.hpp"
 
+#include <string>
+
 #include "cables/cable.hpp"
 #include "cables/parallel/port_io.hpp"
 #include "cables/usb/usb_cable.hpp"
@@ -34,33 +36,43 @@ void reset_program_state() {
     jtag::set_current_user_type(jtag::USER_TYPE_UNKNOWN);
 }
 
-SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions options)
-    : board_(std::make_unique<Board>(description.board)) {
+SimHardware::SimHardware(const SimDescription& description, SimHardwareOptions options) {
     reset_program_state();
-    UnpluggableAdapter* adapter = nullptr;
-    if (description.adapter == AdapterKind::EMULATED) {
-        emulated_ = std::make_unique<EmulatedAdapter>(*board_);
-        if (description.faults.stale) {
-            leave_stale_answer(*emulated_);
+    for (std::uint32_t n = 0; n < description.adapters; ++n) {
+        Slot& slot = slots_.emplace_back();
+        BoardConfig board = description.board;
+        if (description.adapters > 1) {
+            board.log_prefix = "board " + std::to_string(n) + ": ";
         }
-        adapter = emulated_.get();
-    } else if (description.adapter != AdapterKind::ABSENT) {
-        SimAdapterConfig config = options.adapter;
-        config.mode = description.adapter == AdapterKind::READY ? SimAdapterMode::RUNNING
-                                                                : SimAdapterMode::FRESH;
-        if (options.adapter.mode != SimAdapterMode::FRESH) {
-            config.mode = options.adapter.mode;  // a test's own fault wins
+        slot.board = std::make_unique<Board>(board);
+        UnpluggableAdapter* adapter = nullptr;
+        if (description.adapter == AdapterKind::EMULATED) {
+            slot.emulated = std::make_unique<EmulatedAdapter>(*slot.board);
+            if (description.faults.stale) {
+                leave_stale_answer(*slot.emulated);
+            }
+            adapter = slot.emulated.get();
+        } else if (description.adapter != AdapterKind::ABSENT) {
+            SimAdapterConfig config;
+            config.mode = description.adapter == AdapterKind::READY ? SimAdapterMode::RUNNING
+                                                                    : SimAdapterMode::FRESH;
+            if (options.adapter_fault != SimAdapterMode::FRESH) {
+                config.mode = options.adapter_fault;  // a test's own fault wins
+            }
+            config.offline_opens =
+                static_cast<int>(description.reconnect.value_or(config.offline_opens));
+            config.stale_answer = description.faults.stale;
+            slot.adapter = std::make_unique<SimAdapter>(*slot.board, config);
+            adapter = slot.adapter.get();
         }
-        config.stale_answer = config.stale_answer || description.faults.stale;
-        adapter_ = std::make_unique<SimAdapter>(*board_, config);
-        adapter = adapter_.get();
+        if (adapter != nullptr) {
+            slot.usb = std::make_unique<FaultyUsb>(*adapter, description.faults);
+            bus_.plug(*slot.usb);
+        }
     }
-    if (adapter != nullptr) {
-        usb_ = std::make_unique<FaultyUsb>(*adapter, description.faults);
-    }
-    usb::set_usb_backend(usb_.get());
+    usb::set_usb_backend(&bus_);
     if (options.printer_port) {
-        printer_port_ = std::make_unique<SimPrinterPort>(*board_);
+        printer_port_ = std::make_unique<SimPrinterPort>(board());
     }
     parallel::set_port_io(printer_port_.get());
 }

@@ -1,21 +1,25 @@
 #pragma once
-// The simulated hardware put behind the program: the board, the USB adapter on its bus and,
-// when asked for, the parallel cable on a printer port at 0x378. While alive it is what the
+// The simulated hardware put behind the program: the boards, their USB adapters on one bus
+// and, when asked for, the parallel cable on a printer port at 0x378. While alive it is what the
 // USB and printer-port backends reach; the program's layers never know the difference.
 
 #include <memory>
+#include <vector>
 
 #include "sim/app/board_description.hpp"
 #include "sim/board/board.hpp"
 #include "sim/mcs51/emulated_adapter.hpp"
 #include "sim/parallel/sim_printer_port.hpp"
 #include "sim/usb/sim_adapter.hpp"
+#include "sim/usb/sim_bus.hpp"
 
 namespace oscset::sim {
 
 struct SimHardwareOptions {
     bool printer_port = false;  // a printer port at 0x378 with the parallel cable attached
-    SimAdapterConfig adapter;   // its mode follows the description's adapter kind
+    // A fault of the simulated adapters that no description names (REFUSES_DOWNLOAD,
+    // NEVER_RETURNS); FRESH: none, the description's adapter kind decides.
+    SimAdapterMode adapter_fault = SimAdapterMode::FRESH;
 };
 
 class SimHardware {
@@ -26,18 +30,28 @@ class SimHardware {
     SimHardware(const SimHardware&) = delete;
     SimHardware& operator=(const SimHardware&) = delete;
 
-    Board& board() { return *board_; }
-    SimAdapter* adapter() { return adapter_.get(); }  // null when absent or emulated
-    EmulatedAdapter* emulated_adapter() { return emulated_.get(); }
-    // What the host reaches: the adapter behind the description's faults; null when absent.
-    FaultyUsb* usb() { return usb_.get(); }
+    // Adapter N (from 0, in port order) and the board behind it; the printer port is on
+    // board 0.
+    std::size_t adapter_count() const { return slots_.size(); }
+    Board& board(std::size_t n = 0) { return *slots_.at(n).board; }
+    SimAdapter* adapter(std::size_t n = 0) { return slots_.at(n).adapter.get(); }  // or null
+    EmulatedAdapter* emulated_adapter(std::size_t n = 0) { return slots_.at(n).emulated.get(); }
+    // What the host reaches of adapter N: it behind the description's faults; null when absent.
+    FaultyUsb* usb(std::size_t n = 0) { return slots_.at(n).usb.get(); }
+    // The bus with every adapter on it: the backend the program's USB layer uses.
+    SimBus& bus() { return bus_; }
     SimPrinterPort* printer_port() { return printer_port_.get(); }
 
   private:
-    std::unique_ptr<Board> board_;
-    std::unique_ptr<SimAdapter> adapter_;
-    std::unique_ptr<EmulatedAdapter> emulated_;
-    std::unique_ptr<FaultyUsb> usb_;
+    struct Slot {
+        std::unique_ptr<Board> board;
+        std::unique_ptr<SimAdapter> adapter;
+        std::unique_ptr<EmulatedAdapter> emulated;
+        std::unique_ptr<FaultyUsb> usb;
+    };
+
+    std::vector<Slot> slots_;
+    SimBus bus_;
     std::unique_ptr<SimPrinterPort> printer_port_;
 };
 

@@ -2,7 +2,8 @@
 
 namespace oscset::sim {
 
-Board::Board(const BoardConfig& config) : log_(config.log_file), tdo_fault_(config.tdo_fault) {
+Board::Board(const BoardConfig& config)
+    : log_(config.log_file, config.log_prefix), tdo_fault_(config.tdo_fault) {
     const std::size_t n = config.chain.size();
     if (n == 0) {
         error_ = "the chain has no device";

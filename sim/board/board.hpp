@@ -37,8 +37,10 @@ struct BoardConfig {
     std::optional<std::size_t> capture_11_device;      // IR capture bits 1, 1
     std::optional<std::size_t> version_change_device;  // IDCODE version changes after a read
 
-    // Event lines are also written here as they happen.
+    // Event lines are also written here as they happen, each after the prefix (which tells
+    // boards apart that share the file).
     std::FILE* log_file = nullptr;
+    std::string log_prefix;
 };
 
 class Board final : public JtagPort {

@@ -16,6 +16,7 @@ void EventLog::add(const char* format, ...) {
 
 void EventLog::add_line(std::string line) {
     if (mirror_ != nullptr) {
+        std::fputs(mirror_prefix_.c_str(), mirror_);
         std::fputs(line.c_str(), mirror_);
         std::fputc('\n', mirror_);
         std::fflush(mirror_);

@@ -18,10 +18,11 @@
 namespace oscset::sim {
 
 // Lines carry no line end. When a mirror file is given, each line is also written there
-// (with '\n') and flushed as it happens.
+// (after `mirror_prefix`, with '\n') and flushed as it happens.
 class EventLog {
   public:
-    explicit EventLog(std::FILE* mirror = nullptr) : mirror_(mirror) {}
+    explicit EventLog(std::FILE* mirror = nullptr, std::string mirror_prefix = {})
+        : mirror_(mirror), mirror_prefix_(std::move(mirror_prefix)) {}
 
     void add(const char* format, ...) OSCSET_SIM_PRINTF(2, 3);
     void add_line(std::string line);
@@ -31,6 +32,7 @@ class EventLog {
 
   private:
     std::FILE* mirror_;
+    std::string mirror_prefix_;
     std::vector<std::string> lines_;
 };
 

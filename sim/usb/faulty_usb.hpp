@@ -39,9 +39,7 @@ class ForwardingDevice : public usb::UsbDevice {
                         std::uint8_t data) override {
         return inner_->vendor_request(request, value, index, data);
     }
-    bool download(std::span<const std::uint8_t> image) override {
-        return inner_->download(image);
-    }
+    bool download(std::span<const std::uint8_t> image) override { return inner_->download(image); }
     bool get_string(std::uint8_t index, std::uint16_t language,
                     std::span<std::uint8_t, usb::STRING_ANSWER_SIZE> answer) override {
         return inner_->get_string(index, language, answer);
@@ -58,6 +56,7 @@ class ForwardingDevice : public usb::UsbDevice {
                    std::uint32_t& transferred) override {
         return inner_->poll_read(pipe, buffer, length, transferred);
     }
+    std::string location() const override { return inner_->location(); }
 
   private:
     std::unique_ptr<usb::UsbDevice> inner_;

@@ -8,6 +8,7 @@
 #include "cables/parallel/xpar.hpp"
 #include "cables/usb/usb_cable.hpp"
 #include "cables/usb/usb_device.hpp"
+#include "cables/usb/winusb.hpp"
 #include "frontend/driver.hpp"
 #include "frontend/hardware_board.hpp"
 #include "platform/console.hpp"
@@ -60,6 +61,8 @@ const char* path_name(CablePath path) {
             return "LibusbEmulatedAdapter";
         case CablePath::PPDEV:
             return "Ppdev";
+        case CablePath::WINUSB:
+            return "Winusb";
     }
     return "?";
 }
@@ -110,13 +113,15 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
     if (emulated && description.adapter == sim::AdapterKind::READY && !description.faults.stale) {
         // "Already running": the firmware was loaded by an earlier run of the program, which
         // met no faults.
-        usb::set_usb_backend(hardware_->emulated_adapter());
-        platform::ConsoleCapture quiet;
-        if (cable::cable_open(cable::CABLE_FIRST_USB) != STATUS_OK) {
-            ADD_FAILURE() << "the emulated adapter did not boot: " << quiet.text();
+        for (std::size_t n = 0; n < hardware_->adapter_count(); ++n) {
+            usb::set_usb_backend(hardware_->emulated_adapter(n));
+            platform::ConsoleCapture quiet;
+            if (cable::cable_open(cable::CABLE_FIRST_USB) != STATUS_OK) {
+                ADD_FAILURE() << "emulated adapter " << n << " did not boot: " << quiet.text();
+            }
+            cable::cable_close();
         }
-        cable::cable_close();
-        usb::set_usb_backend(hardware_->usb());
+        usb::set_usb_backend(&hardware_->bus());
     }
     time_.clear();  // the waits of an earlier run's boot are not this run's
     cable::Cable* inner = &usb::usb_cable();
@@ -126,14 +131,20 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
     } else if (path == CablePath::PARALLEL || path == CablePath::PPDEV) {
         inner = &parallel::xpar_cable();
     }
+    if (path == CablePath::WINUSB) {
+        winusb_bus_ = std::make_unique<WinusbBus>(&time_);
+        for (std::unique_ptr<UsbFunction>& function : adapter_functions()) {
+            winusb_bus_->plug(std::move(function));
+        }
+        winusb_ = std::make_unique<usb::WinusbBackend>(*winusb_bus_);
+        usb::set_usb_backend(winusb_.get());
+    }
 #if OSCSET_MOCKDEV
     if (path_unavailable(path) == nullptr && (path == CablePath::LIBUSB || emulated) &&
         path != CablePath::EMULATED_ADAPTER) {
         bus_ = std::make_unique<mockdev::UsbBus>(&time_);
-        if (emulated_adapter() != nullptr) {
-            bus_->plug(mockdev::emulated_adapter_function(*emulated_adapter(), *hardware_->usb()));
-        } else if (adapter() != nullptr) {
-            bus_->plug(mockdev::sim_adapter_function(*adapter(), *hardware_->usb()));
+        for (std::unique_ptr<UsbFunction>& function : adapter_functions()) {
+            bus_->plug(std::move(function));
         }
         usb::set_usb_backend(&usb::libusb_backend());
     } else if (path_unavailable(path) == nullptr && path == CablePath::PPDEV) {
@@ -171,7 +182,23 @@ Rig::~Rig() {
     ppdev_.reset();
     parport_.reset();
     bus_.reset();
+    winusb_.reset();
+    winusb_bus_.reset();
     hardware_.reset();
+}
+
+// Every adapter on the simulated bus as a USB device, in port order.
+std::vector<std::unique_ptr<UsbFunction>> Rig::adapter_functions() {
+    std::vector<std::unique_ptr<UsbFunction>> functions;
+    for (std::size_t n = 0; n < hardware_->adapter_count(); ++n) {
+        if (hardware_->emulated_adapter(n) != nullptr) {
+            functions.push_back(
+                emulated_adapter_function(*hardware_->emulated_adapter(n), *hardware_->usb(n)));
+        } else if (hardware_->adapter(n) != nullptr) {
+            functions.push_back(sim_adapter_function(*hardware_->adapter(n), *hardware_->usb(n)));
+        }
+    }
+    return functions;
 }
 
 ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
@@ -196,6 +223,9 @@ ProgramRun Rig::run(std::vector<const char*> args, std::string_view input) {
 }
 
 bool Rig::adapter_closed() const {
+    if (winusb_bus_ != nullptr) {
+        return winusb_bus_->open_handles() == 0;
+    }
 #if OSCSET_MOCKDEV
     if (bus_ != nullptr) {
         return !bus_->counts(0).claimed;
@@ -206,7 +236,8 @@ bool Rig::adapter_closed() const {
 
 std::string Rig::ready_adapter_text() const {
     const bool usb = path_ == CablePath::USB_ADAPTER || path_ == CablePath::EMULATED_ADAPTER ||
-                     path_ == CablePath::LIBUSB || path_ == CablePath::LIBUSB_EMULATED;
+                     path_ == CablePath::LIBUSB || path_ == CablePath::LIBUSB_EMULATED ||
+                     path_ == CablePath::WINUSB;
     return usb ? "Setup EZ-USB Firmware\n\n" : "";
 }
 

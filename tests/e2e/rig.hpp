@@ -15,6 +15,7 @@
 #include "sim/app/sim_hardware.hpp"
 #include "sim/board/direct_cable.hpp"
 #include "tests/support/recording_cable.hpp"
+#include "tests/support/winusb_bus.hpp"
 
 namespace oscset::mockdev {
 class UsbBus;
@@ -23,6 +24,9 @@ class ParportNode;
 namespace oscset::parallel {
 class PpdevPort;
 }  // namespace oscset::parallel
+namespace oscset::usb {
+class WinusbBackend;
+}  // namespace oscset::usb
 
 namespace oscset::testing {
 
@@ -36,6 +40,9 @@ enum class CablePath {
     LIBUSB,
     LIBUSB_EMULATED,
     PPDEV,
+    // The program's WinUSB backend on WinUSB's calls as Windows answers them, played by the
+    // simulated adapters (or the emulated ones, when the description has them).
+    WINUSB,
 };
 
 // Null when the path can run in this process, else why not (one line).
@@ -94,9 +101,11 @@ class Rig {
     // nothing on the other paths.
     std::string ready_adapter_text() const;
 
-    sim::Board& board() { return hardware_->board(); }
-    const std::vector<std::string>& events() { return board().events(); }
-    sim::SimAdapter* adapter() { return hardware_->adapter(); }
+    sim::SimHardware& hardware() { return *hardware_; }
+    // Board and adapter N (the description's adapters=); 0 unless named.
+    sim::Board& board(std::size_t n = 0) { return hardware_->board(n); }
+    const std::vector<std::string>& events(std::size_t n = 0) { return board(n).events(); }
+    sim::SimAdapter* adapter(std::size_t n = 0) { return hardware_->adapter(n); }
     sim::EmulatedAdapter* emulated_adapter() { return hardware_->emulated_adapter(); }
     sim::FaultyUsb* usb() { return hardware_->usb(); }
     sim::SimPrinterPort* printer_port() { return hardware_->printer_port(); }
@@ -108,9 +117,12 @@ class Rig {
     // released).
     bool adapter_closed() const;
     mockdev::UsbBus* bus() { return bus_.get(); }               // the libusb paths' bus
+    WinusbBus* winusb_bus() { return winusb_bus_.get(); }       // the WinUSB path's bus
     mockdev::ParportNode* parport() { return parport_.get(); }  // the ppdev path's node
 
   private:
+    std::vector<std::unique_ptr<UsbFunction>> adapter_functions();
+
     platform::SimulatedTime time_;
     CablePath path_;
     std::string design_;
@@ -123,6 +135,8 @@ class Rig {
     ObservedShift pending_;
     std::vector<ObservedShift> shifts_;
     std::unique_ptr<mockdev::UsbBus> bus_;
+    std::unique_ptr<WinusbBus> winusb_bus_;
+    std::unique_ptr<usb::WinusbBackend> winusb_;
     std::unique_ptr<mockdev::ParportNode> parport_;
     std::unique_ptr<parallel::PpdevPort> ppdev_;
 };

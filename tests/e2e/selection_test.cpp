@@ -30,6 +30,7 @@ struct SelectionCase {
     status_t result;
     std::string output;
     Chosen bound;
+    std::size_t adapter = 0;  // the adapter that holds the cable, when it is one
 };
 
 void PrintTo(const SelectionCase& c, std::ostream* os) {
@@ -54,6 +55,8 @@ const SelectionCase SELECTION_CASES[] = {
      Chosen::usb},
     {"NoSecondAdapter", "usb:1", "adapter=ready", true, true, STATUS_NO_CABLE, NO_ADAPTER,
      Chosen::usb},
+    {"SecondAdapterNamed", "usb:1", "adapters=2,adapter=fresh", true, true, STATUS_OK,
+     SETUP + "-Boot-Wait....-Reconnect\n", Chosen::usb, 1},
     {"ParallelBeforeAnAdapter", "parallel", "adapter=ready", true, true, STATUS_OK, "",
      Chosen::parallel},
     {"ParallelAtItsBase", "parallel:0x378", "adapter=ready", true, true, STATUS_OK, "",
@@ -78,8 +81,7 @@ TEST_P(CableChoice, OpensTheNamedCable) {
     std::string error;
     ASSERT_TRUE(sim::parse_board_description(c.board, description, error)) << error;
     platform::SimulatedTime time(TIME_DIVISOR);
-    sim::SimHardware hardware(description,
-                              {.printer_port = c.printer_port, .adapter = {.offline_opens = 3}});
+    sim::SimHardware hardware(description, {.printer_port = c.printer_port});
     if (sim::SimPrinterPort* port = hardware.printer_port()) {
         port->attach_cable(c.parallel_cable_attached);
     }
@@ -100,6 +102,12 @@ TEST_P(CableChoice, OpensTheNamedCable) {
     }
     if (c.result == STATUS_OK) {
         EXPECT_EQ(cable::cable_ops().driver->probe(), 1) << "the powered board is sensed";
+    }
+    for (std::size_t n = 0; n < hardware.adapter_count(); ++n) {
+        const bool holds = c.result == STATUS_OK && c.bound == Chosen::usb && n == c.adapter;
+        if (const sim::SimAdapter* adapter = hardware.adapter(n)) {
+            EXPECT_EQ(adapter->open_handles() > 0, holds) << "adapter " << n;
+        }
     }
     if (sim::SimPrinterPort* port = hardware.printer_port(); port && c.bound != Chosen::parallel) {
         EXPECT_EQ(port->data(), 0) << "the printer port is not touched when the adapter opens";

@@ -6,19 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <span>
 #include <string>
 #include <vector>
 
-#include "cables/usb/ezusb.hpp"
-#include "cables/usb/usb_cable.hpp"
-#include "cables/usb/winusb.hpp"
-#include "sim/mcs51/emulated_adapter.hpp"
 #include "tests/e2e/expected.hpp"
 #include "tests/e2e/rig.hpp"
-#if OSCSET_MOCKDEV
-#include "tests/mockdev/mock_devices.hpp"
-#endif
 
 namespace oscset::testing {
 namespace {
@@ -46,11 +38,11 @@ void PrintTo(const AdapterCase& c, std::ostream* os) {
 const AdapterCase ADAPTER_CASES[] = {
     {"AlreadyRunning", "adapter=ready", sim::SimAdapterMode::FRESH, 3,
      SETUP + "\n" + PROGRAMMED_66M, 0, 0, 0},
-    {"FreshBackAtOnce", "adapter=fresh", sim::SimAdapterMode::FRESH, 0,
+    {"FreshBackAtOnce", "adapter=fresh,reconnect=0", sim::SimAdapterMode::FRESH, 0,
      SETUP + "-Boot-Wait.-Reconnect\n" + PROGRAMMED_66M, 0, 1, 2},
     {"FreshAfterThreeMissedOpens", "adapter=fresh", sim::SimAdapterMode::FRESH, 3,
      SETUP + "-Boot-Wait....-Reconnect\n" + PROGRAMMED_66M, 0, 1, 2},
-    {"FreshAfterTenMissedOpens", "adapter=fresh", sim::SimAdapterMode::FRESH, 10,
+    {"FreshAfterTenMissedOpens", "adapter=fresh,reconnect=10", sim::SimAdapterMode::FRESH, 10,
      SETUP + "-Boot-Wait." + std::string(10, '.') + "-Reconnect\n" + PROGRAMMED_66M, 0, 1, 2},
     {"RefusesTheDownload", "adapter=fresh", sim::SimAdapterMode::REFUSES_DOWNLOAD, 3,
      SETUP + "-Bootusb dwnload err.\n" + NOT_FOUND, -1, 1, 1},
@@ -69,8 +61,10 @@ const AdapterCase ADAPTER_CASES[] = {
      SETUP + "\n" + PROGRAMMED_66M, 0, 0, 0},
 };
 
-// The simulated adapter behind the driver's calls, and behind a device node under libusb.
-constexpr CablePath ADAPTER_PATHS[] = {CablePath::USB_ADAPTER, CablePath::LIBUSB};
+// The simulated adapter behind the driver's calls, behind a device node under libusb, and
+// behind WinUSB's calls.
+constexpr CablePath ADAPTER_PATHS[] = {CablePath::USB_ADAPTER, CablePath::LIBUSB,
+                                       CablePath::WINUSB};
 
 class UsbAdapter : public ::testing::TestWithParam<std::tuple<AdapterCase, CablePath>> {};
 
@@ -79,7 +73,7 @@ TEST_P(UsbAdapter, OpenPrintsItsMarksAndTheRunFollows) {
     if (const char* why = path_unavailable(path)) {
         GTEST_SKIP() << why;
     }
-    Rig rig(c.board, path, {.adapter = {.mode = c.fault, .offline_opens = c.offline_opens}});
+    Rig rig(c.board, path, {.adapter_fault = c.fault});
     const ProgramRun run = rig.run({"66M"});
     EXPECT_EQ(run.output, c.output);
     EXPECT_EQ(run.exit_code, c.exit_code);
@@ -123,28 +117,33 @@ TEST_P(UsbAdapterAbsent, NothingIsTriedAndNothingReachesTheBoard) {
 INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapterAbsent, ::testing::ValuesIn(ADAPTER_PATHS),
                          [](const auto& info) { return std::string(path_name(info.param)); });
 
-#if OSCSET_MOCKDEV
-// Two adapters on the bus: the program drives the one libusb lists first, alone.
-TEST(UsbAdapterTwoPlugged, OneIsDrivenAndTheOtherLeftAlone) {
-    if (const char* why = path_unavailable(CablePath::LIBUSB)) {
+class UsbAdapterTwoPlugged : public ::testing::TestWithParam<CablePath> {};
+
+// Two blank adapters; the one that the program counts first is booted and is slow to come
+// back, so that meanwhile the other one is adapter 0. The boot waits for the adapter it
+// loaded: the other is neither booted nor driven, and its board sees nothing.
+TEST_P(UsbAdapterTwoPlugged, TheBootedAdapterIsTheOneDriven) {
+    if (const char* why = path_unavailable(GetParam())) {
         GTEST_SKIP() << why;
     }
-    Rig rig("adapter=ready,configured=1", CablePath::LIBUSB);
-    sim::Board other_board(parsed_description("configured=1").board);
-    sim::SimAdapter other(other_board, {.mode = sim::SimAdapterMode::RUNNING});
-    rig.bus()->plug(mockdev::sim_adapter_function(other, other));
+    Rig rig("adapters=2,adapter=fresh,configured=1,reconnect=12", GetParam());
     const ProgramRun run = rig.run({"12.3M"});
     EXPECT_EQ(run.exit_code, 0);
-    EXPECT_EQ(run.output, SETUP + "\n" + CONFIGURED + RESULT_12_3M);
-    const bool first = !rig.events().empty();
-    const bool second = !other_board.events().empty();
-    EXPECT_NE(first, second) << "exactly one board is driven";
-    const std::vector<std::string>& driven = first ? rig.events() : other_board.events();
-    EXPECT_EQ(events_starting(driven, "synth locked"), (std::vector<std::string>{LOCKED_12_3M}));
-    const sim::SimAdapterCounts idle = first ? other.counts() : rig.adapter()->counts();
+    EXPECT_EQ(run.output, SETUP + "-Boot-Wait." + std::string(12, '.') + "-Reconnect\n" +
+                              CONFIGURED + RESULT_12_3M);
+    const std::size_t booted = rig.adapter(0)->counts().downloads != 0 ? 0 : 1;
+    const std::size_t other = 1 - booted;
+    EXPECT_EQ(rig.adapter(booted)->counts().downloads, 1u);
+    EXPECT_EQ(events_starting(rig.events(booted), "synth locked"),
+              (std::vector<std::string>{LOCKED_12_3M}));
+    const sim::SimAdapterCounts idle = rig.adapter(other)->counts();
+    EXPECT_EQ(idle.downloads + idle.vendor_requests, 0u) << "the other adapter is not booted";
     EXPECT_EQ(idle.bytes_read + idle.clocks, 0u) << "the other adapter carries nothing";
+    EXPECT_TRUE(rig.events(other).empty());
 }
-#endif
+
+INSTANTIATE_TEST_SUITE_P(EndToEnd, UsbAdapterTwoPlugged, ::testing::ValuesIn(ADAPTER_PATHS),
+                         [](const auto& info) { return std::string(path_name(info.param)); });
 
 // The next run finds what the first left: the adapter running its firmware, the FPGA
 // running the design.
@@ -191,10 +190,10 @@ const FaultSweep FAULT_SWEEPS[] = {
     {"UnplugConversation", "unplug", {}, "10M\n12.3M\n\n", {RESULT_10M, RESULT_12_3M}},
 };
 
-// A write that fails leaves the read armed for its answers waiting out its whole bound, and
-// over libusb that bound is libusb's own, in real time: these go over the adapter's calls
-// alone, and their faulted runs on a faster clock (a healthy exchange that then runs out of
-// time is one more fault, under the same rule).
+// A write that fails leaves the read armed for its answers waiting out its whole bound. Over
+// libusb that bound is libusb's own, in real time, so these leave libusb out; their faulted
+// runs go on a faster clock (a healthy exchange that then runs out of time is one more fault,
+// under the same rule).
 constexpr std::uint32_t WRITE_FAULT_TIME_DIVISOR = 100;
 const FaultSweep WRITE_FAULT_SWEEPS[] = {
     {"FailWritesArgument", "fail_writes", {"66M"}, "", {RESULT_66M}, true},
@@ -268,9 +267,10 @@ bool keeps_the_rule(const FaultSweep& c, Rig& rig, const ProgramRun& run) {
 
 class FaultSweepTest : public ::testing::TestWithParam<std::tuple<FaultSweep, CablePath>> {};
 
-// Over libusb every run plugs a device node: every eighth count, and the last. Under a
-// sanitizer, whose runs are slow, every fourth of those; the plain build tries them all.
-constexpr std::uint32_t LIBUSB_SWEEP_STEP = 8;
+// Every count over the driver's calls; over libusb, where every run plugs a device node, and
+// over WinUSB, whose backend's own handling is what it adds, every eighth count and the last.
+// Under a sanitizer, whose runs are slow, every fourth of those.
+constexpr std::uint32_t BACKEND_SWEEP_STEP = 8;
 constexpr std::uint32_t SWEEP_STRIDE = OSCSET_SANITIZED ? 4 : 1;
 
 TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
@@ -286,7 +286,8 @@ TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
     const std::uint32_t transfers = transfers_of_a_clean_run(c, path);
     ASSERT_GT(transfers, 20u);
     RecordProperty(c.counts_writes ? "bulk_writes" : "bulk_transfers", static_cast<int>(transfers));
-    const std::uint32_t step = (path == CablePath::LIBUSB ? LIBUSB_SWEEP_STEP : 1) * SWEEP_STRIDE;
+    const std::uint32_t step =
+        (path == CablePath::USB_ADAPTER ? 1 : BACKEND_SWEEP_STEP) * SWEEP_STRIDE;
     for (std::uint32_t n = 0; n <= transfers;
          n = n < transfers ? std::min(n + step, transfers) : transfers + 1) {
         SCOPED_TRACE(std::string(c.key) + "=" + std::to_string(n));
@@ -337,10 +338,9 @@ TEST(FaultKeys, WorkOnEveryAdapter) {
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultSweepTest, cases_on_paths(FAULT_SWEEPS, ADAPTER_PATHS),
                          CaseOnPath());
+constexpr CablePath WRITE_FAULT_PATHS[] = {CablePath::USB_ADAPTER, CablePath::WINUSB};
 INSTANTIATE_TEST_SUITE_P(WriteFaults, FaultSweepTest,
-                         ::testing::Combine(::testing::ValuesIn(WRITE_FAULT_SWEEPS),
-                                            ::testing::Values(CablePath::USB_ADAPTER)),
-                         CaseOnPath());
+                         cases_on_paths(WRITE_FAULT_SWEEPS, WRITE_FAULT_PATHS), CaseOnPath());
 
 // A run of 12.3M on a blank emulated adapter and a configured board: the boot with the
 // firmware's own renumeration, then the whole job.
@@ -371,80 +371,12 @@ TEST(EmulatedAdapter, BootsWithTheProgramsFirmwareAndRunsTheRoad) {
               SETUP + "\n" + CONFIGURED + "66.000000000MHz div_a=24 div_b=66\nError 0.00000%\n\n");
 }
 
-// WinUSB's calls played by the emulated adapter: SetupAPI lists it while it is on the bus (a
-// listing lets pass the emulated time of one of its opens), a WinUSB handle holds one of its
-// handles, control transfers reach its control endpoint and the pipes go by endpoint address.
-class EmulatedWinusb final : public usb::WinusbCalls {
-  public:
-    explicit EmulatedWinusb(sim::EmulatedAdapter& adapter) : adapter_(adapter) {}
-
-    std::vector<usb::UsbDeviceEntry> devices() override {
-        if (adapter_.open(0) == nullptr) {
-            return {};
-        }
-        return {{R"(\\?\usb#vid_0547&pid_2131#5&1&0&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed})",
-                 "WinUSB"}};
-    }
-    void* open(const std::string&, std::uint32_t& error) override {
-        std::unique_ptr<usb::UsbDevice> device = adapter_.open(0);
-        error = device != nullptr ? 0 : usb::WIN_ERROR_NO_SUCH_DEVICE;
-        return device.release();
-    }
-    void close(void* handle) override { delete of(handle); }
-    std::uint32_t set_pipe_timeout(void*, std::uint8_t, std::uint32_t) override { return 0; }
-    std::uint32_t control(void* handle, const usb::ControlSetup& s, std::uint8_t* data,
-                          std::uint32_t& transferred) override {
-        transferred = 0;
-        const sim::mcs51::SetupPacket setup{s.type, s.request, s.value, s.index, s.length};
-        bool ok = false;
-        if ((s.type & usb::ENDPOINT_IN) != 0) {
-            std::size_t received = 0;
-            ok = adapter_.control_in(setup, std::span(data, s.length), received);
-            transferred = static_cast<std::uint32_t>(received);
-        } else if (s.request == usb::EZUSB_LOAD_REQUEST && s.value == usb::EZUSB_CPUCS) {
-            // Through the handle: only there does the chip run into its renumeration.
-            ok = of(handle)->vendor_request(s.request, s.value, s.index, data[0]);
-            transferred = ok ? 1 : 0;
-        } else {
-            ok = adapter_.control_out(setup, std::span<const std::uint8_t>(data, s.length));
-            transferred = ok ? s.length : 0;
-        }
-        return ok ? 0 : usb::WIN_ERROR_GEN_FAILURE;
-    }
-    std::uint32_t write_pipe(void* handle, std::uint8_t endpoint, const std::uint8_t* data,
-                             std::uint32_t length, std::uint32_t& transferred) override {
-        return of(handle)->bulk_write(pipe(endpoint), data, length, transferred)
-                   ? 0
-                   : usb::WIN_ERROR_GEN_FAILURE;
-    }
-    std::uint32_t read_pipe(void* handle, std::uint8_t endpoint, std::uint8_t* buffer,
-                            std::uint32_t length, std::uint32_t& transferred) override {
-        return of(handle)->bulk_read(pipe(endpoint), buffer, length, transferred)
-                   ? 0
-                   : usb::WIN_ERROR_GEN_FAILURE;
-    }
-
-  private:
-    static usb::UsbDevice* of(void* handle) { return static_cast<usb::UsbDevice*>(handle); }
-    static std::uint32_t pipe(std::uint8_t endpoint) {
-        const auto found = std::find_if(usb::PIPE_ENDPOINTS.begin(), usb::PIPE_ENDPOINTS.end(),
-                                        [&](const auto& e) { return e.address == endpoint; });
-        return static_cast<std::uint32_t>(found - usb::PIPE_ENDPOINTS.begin());
-    }
-
-    sim::EmulatedAdapter& adapter_;
-};
-
 // The same blank adapter reached through WinUSB: the setup packets and pipe calls of the
 // Windows backend against the chip and the program's own firmware.
 TEST(EmulatedAdapter, BootsAndRunsOverWinusb) {
-    Rig rig("adapter=fresh,configured=1", CablePath::EMULATED_ADAPTER);
-    ASSERT_NE(rig.emulated_adapter(), nullptr);
-    EmulatedWinusb calls(*rig.emulated_adapter());
-    usb::WinusbBackend winusb(calls);
-    usb::set_usb_backend(&winusb);
+    Rig rig("adapter=emulated,configured=1", CablePath::WINUSB);
     expect_booted_run(rig, rig.run({"12.3M"}));
-    usb::usb_cable_close();  // no handle may outlive the calls above
+    EXPECT_TRUE(rig.adapter_closed());
 }
 
 }  // namespace

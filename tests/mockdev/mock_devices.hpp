@@ -15,51 +15,20 @@
 #include <vector>
 
 #include "platform/time.hpp"
+#include "tests/support/usb_functions.hpp"
 
 namespace oscset::sim {
-class EmulatedAdapter;
-class SimAdapter;
 class SimPrinterPort;
 }  // namespace oscset::sim
-
-namespace oscset::usb {
-class UsbBackend;
-}  // namespace oscset::usb
 
 namespace oscset::mockdev {
 
 // Null when device nodes can be emulated here, else a one-line reason.
 const char* mock_devices_missing();
 
-// A USB device as its bus and the kernel's hub see it. Control and bulk calls come from the
-// usbfs workers (one thread per endpoint) and may block for the device's own bounded time.
-class UsbFunction {
-  public:
-    virtual ~UsbFunction() = default;
-
-    // Enumerated device and configuration descriptors, as the kernel's `descriptors`
-    // attribute holds them; empty while the device is off the bus. A device that comes back
-    // after leaving is a new connection with a new number.
-    virtual std::vector<std::uint8_t> descriptors() = 0;
-    virtual std::uint32_t connection() = 0;  // 0 while off the bus
-    // Lets bus time pass while the host waits (`ms` nominal milliseconds).
-    virtual void pass_time(std::uint32_t ms) = 0;
-
-    // A control transfer: `setup` is the 8-byte setup packet, `data` the data stage. The
-    // bytes moved, or -EPIPE for a stall, -ENODEV/-ESHUTDOWN once the device has left.
-    virtual int control(std::span<const std::uint8_t, 8> setup, std::span<std::uint8_t> data) = 0;
-    // A bulk or interrupt transfer on pipe N (the N-th endpoint of interface 0): the bytes
-    // moved, or -errno; -EAGAIN when the device had nothing yet (it NAKs): the host controller
-    // asks again for as long as the URB is in flight.
-    virtual int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data) = 0;
-};
-
-// The simulated adapters as USB functions; `handles` gives the handles that carry the
-// transfers (the adapter itself, or a layer of device faults in front of it).
-std::unique_ptr<UsbFunction> emulated_adapter_function(sim::EmulatedAdapter& adapter,
-                                                       usb::UsbBackend& handles);
-std::unique_ptr<UsbFunction> sim_adapter_function(sim::SimAdapter& adapter,
-                                                  usb::UsbBackend& handles);
+using testing::emulated_adapter_function;
+using testing::sim_adapter_function;
+using testing::UsbFunction;
 
 struct UsbNodeCounts {
     std::uint32_t submits = 0;

@@ -487,7 +487,7 @@ class UsbBus::Device {
             pipe = static_cast<std::uint32_t>(std::find(pipes_.begin(), pipes_.end(), endpoint) -
                                               pipes_.begin());
         }
-        return function_->bulk(pipe, (endpoint & ENDPOINT_IN) != 0, bytes);
+        return function_->bulk(pipe, (endpoint & ENDPOINT_IN) != 0, bytes, false);
     }
 
     std::unique_ptr<UsbFunction> function_;

@@ -25,6 +25,8 @@ struct Parsed {
     std::optional<std::uint32_t> lose_write = std::nullopt;
     std::optional<std::uint32_t> unplug = std::nullopt;
     bool stale = false;
+    std::uint32_t adapters = 1;
+    std::optional<std::uint32_t> reconnect = std::nullopt;
 };
 
 struct GoodCase {
@@ -66,6 +68,9 @@ const GoodCase GOOD_CASES[] = {
     {"stale=0,fail_reads=4294967295", {.fail_reads = 4294967295u}},
     {"fail_writes=12,fail_reads=3,lose_write=0",
      {.fail_reads = 3, .fail_writes = 12, .lose_write = 0}},
+    {"adapters=2,reconnect=0", {.adapters = 2, .reconnect = 0}},
+    {"adapters=8,adapter=emulated", {.adapter = AdapterKind::EMULATED, .adapters = 8}},
+    {"reconnect=12,adapter=ready", {.adapter = AdapterKind::READY, .reconnect = 12}},
 };
 
 class GoodDescription : public ::testing::TestWithParam<GoodCase> {};
@@ -79,6 +84,8 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     out.board.lock_after_reads = 99;
     out.adapter = AdapterKind::ABSENT;
     out.faults = {.fail_reads = 7, .fail_writes = 7, .lose_write = 7, .unplug = 7, .stale = true};
+    out.adapters = 3;
+    out.reconnect = 7;
     std::string error;
     ASSERT_TRUE(parse_board_description(c.text, out, error)) << error;
     EXPECT_EQ(error, "");
@@ -92,6 +99,8 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     EXPECT_EQ(out.faults.lose_write, c.expected.lose_write);
     EXPECT_EQ(out.faults.unplug, c.expected.unplug);
     EXPECT_EQ(out.faults.stale, c.expected.stale);
+    EXPECT_EQ(out.adapters, c.expected.adapters);
+    EXPECT_EQ(out.reconnect, c.expected.reconnect);
 }
 
 INSTANTIATE_TEST_SUITE_P(BoardDescription, GoodDescription, ::testing::ValuesIn(GOOD_CASES));
@@ -133,6 +142,12 @@ const BadCase BAD_CASES[] = {
     {"unplug=3x", "unplug= takes a number of bulk transfers from 0"},
     {"unplug=4294967296", "unplug= takes a number of bulk transfers from 0"},
     {"stale=yes", "stale= takes 0 or 1"},
+    {"adapters=0", "adapters= takes a number of adapters from 1 to 8"},
+    {"adapters=9", "adapters= takes a number of adapters from 1 to 8"},
+    {"reconnect=-1", "reconnect= takes a number of opens from 0"},
+    {"reconnect=2147483647", "reconnect= takes a number of opens from 0"},
+    // Whatever the order: the emulated chip renumerates in its own time.
+    {"reconnect=3,adapter=emulated", "reconnect= does not apply to adapter=emulated"},
     {"adapter", "'adapter' is not key=value"},
     {"=ready", "'=ready' is not key=value"},
     {"adapter=ready,", "'' is not key=value"},

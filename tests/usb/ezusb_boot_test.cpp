@@ -40,6 +40,10 @@ const script_t IDENTIFIED = testing::identified(0);
 const script_t BOOTED{HALT, DOWNLOAD, RUN, CLOSE};
 // An open cable's two handles, released as the test ends.
 const script_t BOTH_CLOSED{CLOSE, CLOSE};
+// An adapter whose handles name where it is plugged in: found there again after the boot.
+const Step OPEN_IN_PORT{"open 0", true, {}, "1-2"};
+const Step AT_PORT{"open at 1-2", true, {}, "1-2"};
+const Step NONE_AT_PORT{"open at 1-2", false};
 
 struct BootCase {
     const char* name;
@@ -48,6 +52,10 @@ struct BootCase {
     std::string output;
     sleeps_t sleeps = {};
 };
+
+void PrintTo(const BootCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 const BootCase BOOT_CASES[] = {
     {.name = "NoAdapterMeansOneOpen", .script = {NONE}, .result = 2, .output = SETUP + NOT_FOUND},
@@ -98,6 +106,20 @@ const BootCase BOOT_CASES[] = {
      .script = {OPEN, NO_MANUFACTURER, HALT, DOWNLOAD, {RUN.call, false}, CLOSE},
      .result = 2,
      .output = SETUP + "-Booti8051 run err.\n" + NOT_FOUND},
+    // While the booted adapter renumerates, adapter 0 may be another one: only the port is
+    // asked, for every handle after the first.
+    {.name = "BootedAdapterIsFoundAgainInItsPort",
+     .script = concat({{OPEN_IN_PORT, NO_MANUFACTURER},
+                       BOOTED,
+                       {NONE_AT_PORT, AT_PORT, CLOSE, AT_PORT, MANUFACTURER, PRODUCT, AT_PORT},
+                       BOTH_CLOSED}),
+     .result = 0,
+     .output = SETUP + "-Boot-Wait..-Reconnect\n",
+     .sleeps = {1500, 50, 500}},
+    {.name = "RunningAdapterTakesItsReadHandleInItsPort",
+     .script = {OPEN_IN_PORT, MANUFACTURER, PRODUCT, AT_PORT, CLOSE, CLOSE},
+     .result = 0,
+     .output = SETUP + "\n"},
     {.name = "MissingReadHandleIsRetried",
      .script = concat({{OPEN, MANUFACTURER, PRODUCT, NONE, CLOSE}, IDENTIFIED, BOTH_CLOSED}),
      .result = 0,

@@ -178,7 +178,8 @@ void FakeUsb::clear_logs() {
 // Every call is a step of the script: taken when it is the next one, else the test fails.
 class ScriptedDevice final : public UsbDevice {
   public:
-    explicit ScriptedDevice(ScriptedUsb& script) : script_(script) {}
+    ScriptedDevice(ScriptedUsb& script, std::string location)
+        : script_(script), location_(std::move(location)) {}
     ~ScriptedDevice() override {
         script_.take("close");
         std::lock_guard lock(script_.mutex_);
@@ -216,6 +217,8 @@ class ScriptedDevice final : public UsbDevice {
         return bulk("read", pipe, length, transferred);
     }
 
+    std::string location() const override { return location_; }
+
   private:
     bool succeeds(const std::string& call) {
         const std::optional<Step> step = script_.take(call);
@@ -228,6 +231,7 @@ class ScriptedDevice final : public UsbDevice {
                         std::to_string(length));
     }
     ScriptedUsb& script_;
+    std::string location_;
 };
 
 std::vector<Step> identified(int index) {
@@ -243,13 +247,21 @@ ScriptedUsb::~ScriptedUsb() {
 }
 
 std::unique_ptr<UsbDevice> ScriptedUsb::open(int index) {
-    const std::optional<Step> step = take("open " + std::to_string(index));
+    return opened("open " + std::to_string(index));
+}
+
+std::unique_ptr<UsbDevice> ScriptedUsb::open_at(const std::string& location) {
+    return opened("open at " + location);
+}
+
+std::unique_ptr<UsbDevice> ScriptedUsb::opened(const std::string& call) {
+    const std::optional<Step> step = take(call);
     if (!step || !step->ok) {
         return nullptr;
     }
     std::lock_guard lock(mutex_);
     ++live_;
-    return std::make_unique<ScriptedDevice>(*this);
+    return std::make_unique<ScriptedDevice>(*this, step->location);
 }
 
 std::optional<Step> ScriptedUsb::take(const std::string& call) {

@@ -67,13 +67,15 @@ class FakeUsb final : public UsbBackend {
     int live_ = 0;
 };
 
-// One call that a scripted adapter expects ("open 0", "close", "vendor a0 7f92 0 1",
-// "download 4096", "string 1 001b") and its answer: whether it succeeds (an open finds the
-// adapter), and what a string request reads.
+// One call that a scripted adapter expects ("open 0", "open at 1-2", "close",
+// "vendor a0 7f92 0 1", "download 4096", "string 1 001b") and its answer: whether it succeeds
+// (an open finds the adapter), what a string request reads, and where an open's handle says
+// it is plugged in.
 struct Step {
     std::string call;
     bool ok = true;
     std::optional<std::array<std::uint8_t, STRING_ANSWER_SIZE>> answer = {};
+    std::string location = {};
 };
 // A string request answered with this text.
 inline Step says(std::string call, std::string_view text) {
@@ -95,6 +97,7 @@ class ScriptedUsb final : public UsbBackend {
     ScriptedUsb& operator=(const ScriptedUsb&) = delete;
 
     std::unique_ptr<UsbDevice> open(int index) override;
+    std::unique_ptr<UsbDevice> open_at(const std::string& location) override;
     // The next step when it is `call`, else null.
     std::optional<Step> take(const std::string& call);
     int live_handles() const;
@@ -102,6 +105,8 @@ class ScriptedUsb final : public UsbBackend {
 
   private:
     friend class ScriptedDevice;
+    std::unique_ptr<UsbDevice> opened(const std::string& call);
+
     mutable std::mutex mutex_;
     std::vector<Step> script_;
     std::size_t next_ = 0;

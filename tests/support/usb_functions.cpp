@@ -12,9 +12,9 @@
 #include "platform/time.hpp"
 #include "sim/mcs51/emulated_adapter.hpp"
 #include "sim/usb/sim_adapter.hpp"
-#include "tests/mockdev/mock_devices.hpp"
+#include "tests/support/usb_functions.hpp"
 
-namespace oscset::mockdev {
+namespace oscset::testing {
 namespace {
 
 constexpr std::uint8_t LOAD_REQUEST = 0xA0;
@@ -25,6 +25,9 @@ constexpr std::uint8_t STANDARD_IN = 0x80;
 constexpr std::uint8_t DESCRIPTOR_DEVICE = 1;
 constexpr std::uint8_t DESCRIPTOR_CONFIGURATION = 2;
 constexpr std::uint8_t DESCRIPTOR_STRING = 3;
+constexpr std::uint8_t DESCRIPTOR_INTERFACE = 4;
+constexpr std::uint8_t DESCRIPTOR_ENDPOINT = 5;
+constexpr std::size_t DEVICE_DESCRIPTOR_SIZE = 18;
 constexpr std::uint8_t CPU_RUN = 0;
 constexpr std::size_t INTERNAL_RAM_END = 0x1B40;
 constexpr std::uint32_t CYCLES_PER_MS = sim::EmulatedAdapter::CYCLES_PER_SECOND / 1000;
@@ -49,7 +52,7 @@ bool starts_cpu(const sim::mcs51::SetupPacket& s, std::span<const std::uint8_t> 
 // (the device NAKs; the host asks again while the URB is in flight), or `failure` for a
 // refusal.
 int through(usb::UsbDevice& handle, std::uint32_t pipe, bool in, std::span<std::uint8_t> data,
-            int failure) {
+            int failure, bool poll = false) {
     std::uint32_t moved = 0;
     const auto length = static_cast<std::uint32_t>(data.size());
     if (!in) {
@@ -58,7 +61,9 @@ int through(usb::UsbDevice& handle, std::uint32_t pipe, bool in, std::span<std::
                    : failure;
     }
     const auto start = std::chrono::steady_clock::now();
-    if (handle.bulk_read(pipe, data.data(), length, moved) || moved > 0) {
+    const bool read = poll ? handle.poll_read(pipe, data.data(), length, moved)
+                           : handle.bulk_read(pipe, data.data(), length, moved);
+    if (read || moved > 0) {
         return static_cast<int>(moved);
     }
     const bool waited =
@@ -124,7 +129,7 @@ class EmulatedFunction final : public UsbFunction {
     }
 
     // A transfer the adapter could not finish in its own time was NAKed: the host asks again.
-    int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data) override {
+    int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data, bool poll) override {
         std::shared_ptr<usb::UsbDevice> handle;
         {
             std::lock_guard lock(mutex_);
@@ -136,7 +141,7 @@ class EmulatedFunction final : public UsbFunction {
         }
         // The chip's own idle waits are emulated time: a failure with the adapter still there
         // is a NAK.
-        const int result = through(*handle, pipe, in, data, -EAGAIN);
+        const int result = through(*handle, pipe, in, data, -EAGAIN, poll);
         return result < 0 && adapter_.connection() != connection ? -ESHUTDOWN : result;
     }
 
@@ -235,7 +240,7 @@ class SimFunction final : public UsbFunction {
         return -EPIPE;
     }
 
-    int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data) override {
+    int bulk(std::uint32_t pipe, bool in, std::span<std::uint8_t> data, bool poll) override {
         std::shared_ptr<usb::UsbDevice> handle;
         {
             std::lock_guard lock(mutex_);
@@ -244,7 +249,7 @@ class SimFunction final : public UsbFunction {
         if (handle == nullptr) {
             return -ESHUTDOWN;
         }
-        const int result = through(*handle, pipe, in, data, -EPROTO);
+        const int result = through(*handle, pipe, in, data, -EPROTO, poll);
         if (result == -EPROTO && handles_.open(0) == nullptr) {
             std::lock_guard lock(mutex_);
             connection_ = 0;  // pulled off the bus
@@ -254,7 +259,6 @@ class SimFunction final : public UsbFunction {
         return result;
     }
 
-  private:
     // Called with mutex_ held.
     int cpu_control(const sim::mcs51::SetupPacket& s, std::uint8_t value) {
         const bool run = (value & 1) == CPU_RUN;
@@ -302,4 +306,4 @@ std::unique_ptr<UsbFunction> sim_adapter_function(sim::SimAdapter& adapter,
     return std::make_unique<SimFunction>(adapter, handles);
 }
 
-}  // namespace oscset::mockdev
+}  // namespace oscset::testing
