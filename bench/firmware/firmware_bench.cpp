@@ -5,13 +5,29 @@
 //   tck_kHz          the resulting TCK rate
 //   emulated_s       emulated time of one transfer
 //   emulator_Mcps    emulated machine cycles per real second on this machine
+// and a whole run of the program, timed on the JTAG pins' VCD file as a logic analyser would:
+//   wire_clocks      TCK clocks of the run
+//   wire_s           from the run's first TCK edge to its last, the host's waits included
+//                    (the chip idles through them in 10 ms steps: it varies from run to run)
+//   stream_tck_kHz   TCK rate over the longest burst of clocks (the configuration stream)
+//   mean_tck_kHz     wire_clocks / wire_s
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "frontend/driver.hpp"
+#include "frontend/hardware_board.hpp"
+#include "platform/console.hpp"
+#include "platform/time.hpp"
+#include "sim/app/board_description.hpp"
+#include "sim/app/sim_hardware.hpp"
 #include "sim/board/jtag_port.hpp"
 #include "sim/mcs51/emulated_adapter.hpp"
 #include "tests/firmware/firmware_support.hpp"
@@ -162,10 +178,85 @@ void BM_Boot(benchmark::State& state) {
     state.counters["emulator_Mcps"] = static_cast<double>(cycles) / real_s / 1e6;
 }
 
+// Rising TCK edges closer than this belong to one burst.
+constexpr std::uint64_t BURST_GAP_NS = 1'000'000;
+
+struct WireFigures {
+    std::uint64_t clocks = 0;
+    double wire_s = 0;
+    double stream_khz = 0;
+};
+
+// TCK's rising edges on the VCD file's time axis (1 ns steps; TCK is the variable "!").
+WireFigures wire_figures(const std::string& vcd) {
+    std::ifstream in(vcd);
+    WireFigures f;
+    std::uint64_t t = 0, first = 0, last = 0, burst_first = 0, burst_clocks = 0;
+    bool tck = true;
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with('#')) {
+            t = std::stoull(line.substr(1));
+        } else if (line == "0!") {
+            tck = false;
+        } else if (line == "1!" && !tck) {
+            tck = true;
+            if (f.clocks++ == 0) {
+                first = t;
+            } else if (t - last > BURST_GAP_NS) {
+                burst_first = t;
+                burst_clocks = 0;
+            }
+            if (++burst_clocks > 1 && t > burst_first) {
+                f.stream_khz = std::max(f.stream_khz, (burst_clocks - 1) * 1e6 / (t - burst_first));
+            }
+            last = t;
+        }
+    }
+    f.wire_s = static_cast<double>(last - first) / 1e9;
+    return f;
+}
+
+// `oscset 12.3M` on the emulated adapter with the tests' XC2S30 design: boot, configuration,
+// the clock record and its lock.
+void BM_WholeRunOnTheWire(benchmark::State& state) {
+    // The program's own times, as oscset-sim keeps them: the chip idles while the host waits.
+    oscset::platform::SimulatedTime time(1);
+    const std::string vcd =
+        (std::filesystem::temp_directory_path() / "oscset-firmware-bench.vcd").string();
+    setenv(oscset::frontend::CONFIG_IMAGE_VARIABLE, OSCSET_BENCH_DESIGN, 1);
+    WireFigures f;
+    for (auto _ : state) {
+        oscset::sim::SimDescription description;
+        std::string error;
+        oscset::sim::parse_board_description("adapter=emulated,chain=2s30", description, error);
+        int code = 0;
+        {
+            oscset::sim::SimHardware hardware(description, {.vcd_file = vcd});
+            const char* argv[] = {"oscset", "12.3M"};
+            oscset::frontend::HardwareClockBoard board(
+                {.system_file = "", .accept_placeholder = true});
+            oscset::platform::ConsoleCapture console;
+            code = oscset::frontend::oscset_main(2, argv, stdin, board);
+        }
+        if (code != 0) {
+            state.SkipWithError("the run failed");
+            break;
+        }
+        f = wire_figures(vcd);
+    }
+    unsetenv(oscset::frontend::CONFIG_IMAGE_VARIABLE);
+    std::filesystem::remove(vcd);
+    state.counters["wire_clocks"] = static_cast<double>(f.clocks);
+    state.counters["wire_s"] = f.wire_s;
+    state.counters["stream_tck_kHz"] = f.stream_khz;
+    state.counters["mean_tck_kHz"] = f.wire_s > 0 ? f.clocks / f.wire_s / 1000 : 0;
+}
+
 BENCHMARK(BM_ByteModeWithoutAnswers)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ByteModeWithAnswers)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PerClock)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConfigurationImage)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Boot)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeRunOnTheWire)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace

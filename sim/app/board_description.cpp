@@ -104,6 +104,13 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
         }
         return true;
     }
+    if (key == "direct") {
+        if (!parse_flag(value, out.direct_cable)) {
+            error = "direct= takes 0 or 1";
+            return false;
+        }
+        return true;
+    }
     if (key == "adapter") {
         if (value == "fresh") {
             out.adapter = AdapterKind::FRESH;

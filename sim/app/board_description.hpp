@@ -26,6 +26,8 @@
 //                                 of this description (default 1)
 //   reconnect=<N>                 opens a booted adapter misses while it renumerates
 //                                 (default 3; not with emulated, whose chip keeps its own time)
+//   direct=1|0                    a cable wired straight to the connector takes the USB
+//                                 cable's place (no USB adapter then) (default 0)
 
 #include <cstdint>
 #include <optional>
@@ -49,6 +51,7 @@ struct SimDescription {
     std::string system_design;
     std::uint32_t adapters = 1;
     std::optional<std::uint32_t> reconnect;
+    bool direct_cable = false;
 };
 
 // Fills `out` from the text (null or empty: every default). False with a message in `error`

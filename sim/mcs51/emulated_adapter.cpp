@@ -615,6 +615,10 @@ std::uint64_t EmulatedAdapter::cycles() const {
     return shared_->chip.now();
 }
 
+std::uint64_t EmulatedAdapter::cycles_in_port_call() const {
+    return shared_->chip.now();
+}
+
 std::uint32_t EmulatedAdapter::enumerations() const {
     std::lock_guard lock(shared_->mutex);
     return shared_->enumerations;

@@ -65,6 +65,9 @@ class EmulatedAdapter : public UnpluggableAdapter {
     bool present() const;                // on the bus
     // While on the bus, a number that changes each time the adapter comes back; 0 while away.
     std::uint32_t connection() const;
+    // The emulated cycles for the JTAG port while the adapter calls it (with the adapter's lock
+    // held by the calling thread): what a logic analyser on the pins would time.
+    std::uint64_t cycles_in_port_call() const;
     // Lets emulated time pass with no host activity.
     void advance(std::uint64_t cycles);
     // A control transfer on the current connection, as the host's USB stack sends it.

@@ -121,12 +121,12 @@ Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwar
             }
             cable::cable_close();
         }
-        usb::set_usb_backend(&hardware_->bus());
+        usb::set_usb_backend(&hardware_->host_usb());
     }
     time_.clear();  // the waits of an earlier run's boot are not this run's
     cable::Cable* inner = &usb::usb_cable();
     if (path == CablePath::DIRECT) {
-        direct_ = std::make_unique<sim::DirectCable>(board());
+        direct_ = std::make_unique<sim::DirectCable>(hardware_->port());
         inner = direct_.get();
     } else if (path == CablePath::PARALLEL || path == CablePath::PPDEV) {
         inner = &parallel::xpar_cable();

@@ -27,6 +27,7 @@ struct Parsed {
     bool stale = false;
     std::uint32_t adapters = 1;
     std::optional<std::uint32_t> reconnect = std::nullopt;
+    bool direct = false;
 };
 
 struct GoodCase {
@@ -71,6 +72,8 @@ const GoodCase GOOD_CASES[] = {
     {"adapters=2,reconnect=0", {.adapters = 2, .reconnect = 0}},
     {"adapters=8,adapter=emulated", {.adapter = AdapterKind::EMULATED, .adapters = 8}},
     {"reconnect=12,adapter=ready", {.adapter = AdapterKind::READY, .reconnect = 12}},
+    {"direct=1", {.direct = true}},
+    {"direct=1,adapter=emulated,direct=0", {.adapter = AdapterKind::EMULATED}},
 };
 
 class GoodDescription : public ::testing::TestWithParam<GoodCase> {};
@@ -86,6 +89,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     out.faults = {.fail_reads = 7, .fail_writes = 7, .lose_write = 7, .unplug = 7, .stale = true};
     out.adapters = 3;
     out.reconnect = 7;
+    out.direct_cable = true;
     std::string error;
     ASSERT_TRUE(parse_board_description(c.text, out, error)) << error;
     EXPECT_EQ(error, "");
@@ -101,6 +105,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     EXPECT_EQ(out.faults.stale, c.expected.stale);
     EXPECT_EQ(out.adapters, c.expected.adapters);
     EXPECT_EQ(out.reconnect, c.expected.reconnect);
+    EXPECT_EQ(out.direct_cable, c.expected.direct);
 }
 
 INSTANTIATE_TEST_SUITE_P(BoardDescription, GoodDescription, ::testing::ValuesIn(GOOD_CASES));
@@ -129,6 +134,7 @@ const BadCase BAD_CASES[] = {
     {"power=2", "power= takes 0 or 1"},
     {"adapter=busy", "adapter= takes fresh, ready, absent or emulated"},
     {"adapter=", "adapter= takes fresh, ready, absent or emulated"},
+    {"direct=yes", "direct= takes 0 or 1"},
     {"lock=0", LOCK_VALUES},
     {"lock=-1", LOCK_VALUES},
     {"lock=3x", LOCK_VALUES},

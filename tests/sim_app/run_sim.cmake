@@ -7,6 +7,7 @@
 # progress line is rewritten a timing-dependent number of times: each run of it is cut to its
 # last line (which must show a value no larger than the ones before), and in the compared
 # text its carriage return reads \r. Windows line ends count as plain ones.
+cmake_policy(SET CMP0053 NEW)  # "@SYSTEM_DESIGN@" below is text, not a variable
 if(DEFINED LOG)
     file(REMOVE ${LOG})
 endif()
