@@ -19,7 +19,8 @@ inline constexpr std::uint32_t USER2 = 2;
 // bytes, bit 31 asks for the worker thread, which counts the word down as blocks complete),
 // or null to select only; a null length with any other type releases the USER register.
 // With other devices on the chain, tdi is read and tdo written one byte beyond the count.
-// The buffers stay in use until the transfer has ended.
+// The buffers stay in use until the transfer has ended. A shift of this transfer that failed
+// on the cable stops it before its next block and adds STATUS_CABLE_FAILED.
 status_t user_transfer(std::uint32_t type, const std::uint8_t* tdi, std::uint8_t* tdo,
                        std::uint32_t* length);
 

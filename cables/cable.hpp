@@ -46,6 +46,9 @@ inline std::int32_t cable_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std:
                                 std::int32_t tms_during, std::int32_t tms_last) {
     return cable_ops().driver->shift(tdi, tdo, count, tms_during, tms_last);
 }
+inline bool cable_take_failure() {
+    return cable_ops().driver->take_failure();
+}
 
 // Puts another driver behind a cable name, for tests and simulations (nullptr restores the
 // cable's own driver). Takes effect at the next binding. False for an unknown name.

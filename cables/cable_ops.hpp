@@ -20,7 +20,8 @@ inline constexpr std::uint32_t DESCRIPTION_SIZE = 128;
 //   the target presents for this clock), TCK rises and the target samples TDI and TMS; TCK
 //   rests high between clocks and between calls;
 // - count 0 makes no clock and writes nothing; tdi and tdo may be the same buffer.
-// The result carries no meaning for callers.
+// The result carries no meaning for callers: a shift that failed says so through
+// take_failure.
 class Cable {
   public:
     // Opens the cable at `port`; writes a one-line description into `description` (a
@@ -32,13 +33,16 @@ class Cable {
     virtual std::int32_t probe() = 0;
     virtual std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                                std::int32_t tms_during, std::int32_t tms_last) = 0;
+    // True when a shift since the last call lost clocks on their way to the chain or the TDO
+    // levels on their way back; the call clears it.
+    virtual bool take_failure() = 0;
 
   protected:
     ~Cable() = default;
 };
 
-// A cable whose four operations are free functions of its own layer.
-template <auto Open, auto Close, auto Probe, auto Shift>
+// A cable whose five operations are free functions of its own layer.
+template <auto Open, auto Close, auto Probe, auto Shift, auto TakeFailure>
 class FunctionCable final : public Cable {
   public:
     std::int32_t open(std::uint16_t port, std::int32_t speed, char* description) override {
@@ -50,6 +54,7 @@ class FunctionCable final : public Cable {
                        std::int32_t tms_during, std::int32_t tms_last) override {
         return Shift(tdi, tdo, count, tms_during, tms_last);
     }
+    bool take_failure() override { return TakeFailure(); }
 };
 
 // The bound cable: its driver and whether its read-back bytes hold the earliest bit in

@@ -11,6 +11,7 @@ using status_t = std::uint32_t;
 inline constexpr status_t STATUS_OK = 0;
 inline constexpr status_t STATUS_UNKNOWN_CABLE = 0x80000000;    // kind or name not known
 inline constexpr status_t STATUS_NO_CABLE = 0x40000000;         // open failed, or none open
+inline constexpr status_t STATUS_CABLE_FAILED = 0x20000000;     // a shift did not reach the chain
 inline constexpr status_t STATUS_FILE_ERROR = 0x10000000;       // configuration file unreadable
 inline constexpr status_t STATUS_BUSY = 0x08000000;             // background operation pending
 inline constexpr status_t STATUS_NO_FPGA = 0x00800000;          // no usable Spartan-II on the chain

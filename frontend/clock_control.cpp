@@ -21,11 +21,15 @@ clock_params make_clock_params(const divider_plan& plan) {
 
 bool program_clock(const divider_plan& plan, BusAccess& bus) {
     const clock_params record = make_clock_params(plan);
-    bus.write(CLOCK_ADDRESS, record.data(), static_cast<std::uint32_t>(record.size()));
+    // The synthesiser may still be locked to the record before: its lock would not be ours.
+    if (bus.write(CLOCK_ADDRESS, record.data(), static_cast<std::uint32_t>(record.size())) !=
+        STATUS_OK) {
+        return false;
+    }
     for (int read = 0; read < LOCK_READS; ++read) {
         std::uint8_t status = 0;
-        bus.read(CLOCK_ADDRESS, &status, 1);
-        if (status == CLOCK_LOCKED) {
+        const status_t read_status = bus.read(CLOCK_ADDRESS, &status, 1);
+        if (read_status == STATUS_OK && status == CLOCK_LOCKED) {
             return true;
         }
         platform::sleep_ms(platform::Wait::LOCK_POLL, LOCK_PAUSE_MS);

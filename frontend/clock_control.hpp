@@ -37,8 +37,8 @@ class BusAccess {
 };
 
 // Writes the record, then reads the status byte up to 10 times, pausing 100 ms after each
-// read that does not show lock. True when lock was seen. The bus's status words are not
-// examined: a failed transfer shows only as a missing lock. Prints nothing.
+// read that does not show lock. True when lock was seen. A write that failed ends it at once
+// without a lock; a read that failed shows no lock, whatever byte it left. Prints nothing.
 bool program_clock(const divider_plan& plan, BusAccess& bus);
 
 }  // namespace oscset::frontend

@@ -13,10 +13,14 @@ namespace {
 using cable::cable_shift;
 
 std::atomic<std::int32_t> user_type{USER_TYPE_UNKNOWN};
+std::atomic<bool> cable_failed{false};
 
 void shift(std::uint32_t count, std::int32_t tms_during, std::int32_t tms_last,
            const std::uint8_t* tdi = nullptr, std::uint8_t* tdo = nullptr) {
     cable_shift(tdi, tdo, count, tms_during, tms_last);
+    if (cable::cable_take_failure()) {
+        cable_failed.store(true);
+    }
 }
 
 }  // namespace
@@ -154,6 +158,10 @@ status_t jtag_user_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::int32_
         user_type.store(USER_TYPE_NONE);
     }
     return result;
+}
+
+bool jtag_take_cable_failure() {
+    return cable_failed.exchange(false);
 }
 
 std::int32_t current_user_type() {

@@ -1,8 +1,10 @@
 #pragma once
 // TAP primitives: the moves that every JTAG operation of the program is built from, for the
 // one selected device (a Spartan-II, instruction register 5 bits) with every other device of
-// the chain in BYPASS. Every operation returns a status word; the cable reports no failure, so
-// only jtag_load_ir fails (STATUS_NO_FPGA for an instruction string the chain cannot hold).
+// the chain in BYPASS. Every operation returns a status word, which only jtag_load_ir makes
+// nonzero (STATUS_NO_FPGA for an instruction string the chain cannot hold). A shift that the
+// cable failed leaves the words alone, so that the callers that judge the chain by what it
+// reads back keep doing so; it is kept for jtag_take_cable_failure instead.
 
 #include <cstdint>
 
@@ -84,6 +86,10 @@ status_t jtag_select_user(std::uint32_t type);
 // Run-Test/Idle.
 status_t jtag_user_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::int32_t n,
                          std::int32_t exit);
+
+// True when a shift failed on the cable since the last call, which clears it. The TAP may
+// then stand anywhere, whatever current_user_type says.
+bool jtag_take_cable_failure();
 
 std::int32_t current_user_type();
 // The configuration engine marks it unknown after it has used CFG_IN or JSTART.

@@ -23,4 +23,8 @@ std::uint8_t FallbackPort::read(std::uint16_t address) {
     return active_ != nullptr ? active_->read(address) : 0xFF;
 }
 
+bool FallbackPort::take_failure() {
+    return active_ != nullptr && active_->take_failure();
+}
+
 }  // namespace oscset::parallel

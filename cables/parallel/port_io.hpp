@@ -20,6 +20,9 @@ class PortIo {
     // address outside the acquired port is ignored on write and reads 0xFF.
     virtual void write(std::uint16_t address, std::uint8_t value) = 0;
     virtual std::uint8_t read(std::uint16_t address) = 0;
+    // True when an access since the last call did not reach the port; the call clears it.
+    // Port instructions cannot fail: only a backend that goes through a driver overrides it.
+    virtual bool take_failure() { return false; }
 
   protected:
     ~PortIo() = default;
@@ -35,6 +38,7 @@ class FallbackPort final : public PortIo {
     bool acquire(std::uint16_t base) override;
     void write(std::uint16_t address, std::uint8_t value) override;
     std::uint8_t read(std::uint16_t address) override;
+    bool take_failure() override;
 
   private:
     PortIo& preferred_;

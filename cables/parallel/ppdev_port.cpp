@@ -16,6 +16,7 @@
 #include <fstream>
 #include <string>
 #include <system_error>
+#include <utility>
 
 #include "platform/time.hpp"
 
@@ -68,7 +69,8 @@ int claim_alarm_signal() {
 
 // Runs `call` on this thread with a timer that interrupts it after `limit`, and again every
 // `limit` after that, in case the first signal came before the call began to wait.
-int call_within(std::chrono::microseconds limit, const ClaimCall& call, int fd) {
+int call_within(std::chrono::microseconds limit, const ClaimCall& call, const ArmCall& arm,
+                int fd) {
     sigevent event{};
     event.sigev_notify = SIGEV_THREAD_ID;
     event.sigev_signo = claim_alarm_signal();
@@ -80,8 +82,10 @@ int call_within(std::chrono::microseconds limit, const ClaimCall& call, int fd) 
     const auto us = std::max<long long>(limit.count(), 1);
     const timespec period{static_cast<time_t>(us / 1'000'000),
                           static_cast<long>(us % 1'000'000) * 1000};
-    const itimerspec arm{period, period};
-    timer_settime(timer, 0, &arm, nullptr);
+    if (arm(timer, itimerspec{period, period}) != 0) {
+        timer_delete(timer);
+        return -1;
+    }
     const int result = call(fd);
     const int error = errno;
     timer_delete(timer);
@@ -93,6 +97,10 @@ int call_within(std::chrono::microseconds limit, const ClaimCall& call, int fd) 
 
 int ppdev_claim(int fd) {
     return ioctl(fd, PPCLAIM);
+}
+
+int arm_claim_timer(timer_t timer, const itimerspec& arm) {
+    return timer_settime(timer, 0, &arm, nullptr);
 }
 
 std::optional<std::filesystem::path> find_parport_device(const std::filesystem::path& sysctl_dir,
@@ -116,10 +124,11 @@ std::optional<std::filesystem::path> find_parport_device(const std::filesystem::
 }
 
 PpdevPort::PpdevPort(std::filesystem::path sysctl_dir, std::filesystem::path device_dir,
-                     ClaimCall claim)
+                     ClaimCall claim, ArmCall arm)
     : sysctl_dir_(std::move(sysctl_dir)),
       device_dir_(std::move(device_dir)),
-      claim_(std::move(claim)) {}
+      claim_(std::move(claim)),
+      arm_(std::move(arm)) {}
 
 PpdevPort::~PpdevPort() {
     release();
@@ -146,7 +155,7 @@ bool PpdevPort::acquire(std::uint16_t base) {
     if (fd < 0) {
         return false;
     }
-    if (call_within(platform::wait_limit(CLAIM_TIMEOUT_MS), claim_, fd) != 0) {
+    if (call_within(platform::wait_limit(CLAIM_TIMEOUT_MS), claim_, arm_, fd) != 0) {
         ::close(fd);
         return false;
     }
@@ -160,18 +169,22 @@ bool PpdevPort::acquire(std::uint16_t base) {
 
 void PpdevPort::write(std::uint16_t address, std::uint8_t value) {
     if (fd_ < 0) {
+        failed_ = true;
         return;
     }
     unsigned char byte = value;
+    int result = 0;
     if (address == base_) {
-        ioctl(fd_, PPWDATA, &byte);
+        result = ioctl(fd_, PPWDATA, &byte);
     } else if (address == base_ + 2) {
-        ioctl(fd_, PPWCONTROL, &byte);
+        result = ioctl(fd_, PPWCONTROL, &byte);
     }
+    failed_ = failed_ || result != 0;
 }
 
 std::uint8_t PpdevPort::read(std::uint16_t address) {
     if (fd_ < 0) {
+        failed_ = true;
         return 0xFF;
     }
     unsigned long request = 0;
@@ -186,9 +199,14 @@ std::uint8_t PpdevPort::read(std::uint16_t address) {
     }
     unsigned char byte = 0xFF;
     if (ioctl(fd_, request, &byte) != 0) {
+        failed_ = true;
         return 0xFF;
     }
     return byte;
+}
+
+bool PpdevPort::take_failure() {
+    return std::exchange(failed_, false);
 }
 
 }  // namespace oscset::parallel

@@ -116,8 +116,14 @@ std::int32_t xpar_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_
     return 0;
 }
 
+bool xpar_take_failure() {
+    PortIo* io = port_io();
+    return io != nullptr && io->take_failure();
+}
+
 cable::Cable& xpar_cable() {
-    static cable::FunctionCable<xpar_open, xpar_close, xpar_probe, xpar_shift> cable;
+    static cable::FunctionCable<xpar_open, xpar_close, xpar_probe, xpar_shift, xpar_take_failure>
+        cable;
     return cable;
 }
 

@@ -39,7 +39,10 @@ std::int32_t xpar_probe();
 std::int32_t xpar_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                         std::int32_t tms_during, std::int32_t tms_last);
 
-// The cable that cable_bind installs under "spc_xpar": the four operations above.
+// True when a port access since the last call did not reach the port; clears it.
+bool xpar_take_failure();
+
+// The cable that cable_bind installs under "spc_xpar": the operations above.
 cable::Cable& xpar_cable();
 
 }  // namespace oscset::parallel

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <utility>
 
 #include "cables/usb/ezusb.hpp"
 #include "cables/usb/usb_pipes.hpp"
@@ -19,6 +20,7 @@ constexpr std::int32_t TMS_UNKNOWN = -1;
 std::array<std::uint8_t, USB_CHUNK> usb_staging;
 // The TMS level byte mode will use: set by a mode command, left by the last per-clock byte.
 std::int32_t byte_mode_tms = TMS_UNKNOWN;
+bool shift_failed = false;
 
 // A failed transfer leaves the adapter's TMS level unknown, so the next byte-mode shift
 // sends its mode command again.
@@ -50,6 +52,7 @@ std::int32_t usb_cable_open(std::uint16_t index, std::int32_t, char* description
     platform::console_printf("\n");
     usb_set_not_ready(false);
     byte_mode_tms = TMS_UNKNOWN;
+    shift_failed = false;
     return 0;
 }
 
@@ -129,11 +132,17 @@ std::int32_t usb_cable_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::ui
         ok = ok && answered;
     }
     byte_mode_tms = ok ? last : TMS_UNKNOWN;
+    shift_failed = shift_failed || !ok;
     return 1;
 }
 
+bool usb_cable_take_failure() {
+    return std::exchange(shift_failed, false);
+}
+
 cable::Cable& usb_cable() {
-    static cable::FunctionCable<usb_cable_open, usb_cable_close, usb_cable_probe, usb_cable_shift>
+    static cable::FunctionCable<usb_cable_open, usb_cable_close, usb_cable_probe, usb_cable_shift,
+                                usb_cable_take_failure>
         cable;
     return cable;
 }

@@ -36,9 +36,12 @@ void usb_cable_close();
 std::int32_t usb_cable_probe();
 
 // The shift of the cable contract (cables/cable_ops.hpp). 0 for a count of 0, 1 otherwise;
-// transfer failures show only as the pipes' messages.
+// a failed transfer prints the pipes' message and is kept for usb_cable_take_failure.
 std::int32_t usb_cable_shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                              std::int32_t tms_during, std::int32_t tms_last);
+
+// True when a shift since the last call (or since the open) met a failed transfer; clears it.
+bool usb_cable_take_failure();
 
 // The cable that cable_bind installs under "spc_usb2".
 cable::Cable& usb_cable();

@@ -1,7 +1,9 @@
 #include "sim/app/board_description.hpp"
 
+#include <array>
 #include <charconv>
 #include <climits>
+#include <optional>
 #include <string_view>
 
 #include "sim/board/parts.hpp"
@@ -37,9 +39,22 @@ bool parse_count(std::string_view value, std::uint32_t& count) {
     return ec == std::errc() && end == value.data() + value.size();
 }
 
-bool parse_fault(std::string_view key, std::string_view value, UsbFaults& faults,
-                 std::string& error) {
-    std::uint32_t count = 0;
+// The fault keys that take a count, and what they count.
+struct CountedFault {
+    std::string_view key;
+    std::optional<std::uint32_t> UsbFaults::*field;
+    const char* counted;
+};
+constexpr std::array<CountedFault, 4> COUNTED_FAULTS{{
+    {"fail_reads", &UsbFaults::fail_reads, "bulk reads"},
+    {"fail_writes", &UsbFaults::fail_writes, "bulk writes"},
+    {"lose_write", &UsbFaults::lose_write, "bulk writes"},
+    {"unplug", &UsbFaults::unplug, "bulk transfers"},
+}};
+
+// Nothing when `key` is no fault key; else whether its value was good.
+std::optional<bool> parse_fault(std::string_view key, std::string_view value, UsbFaults& faults,
+                                std::string& error) {
     if (key == "stale") {
         if (!parse_flag(value, faults.stale)) {
             error = "stale= takes 0 or 1";
@@ -47,13 +62,19 @@ bool parse_fault(std::string_view key, std::string_view value, UsbFaults& faults
         }
         return true;
     }
-    if (!parse_count(value, count)) {
-        error = std::string(key) + (key == "unplug" ? "= takes a number of bulk transfers from 0"
-                                                    : "= takes a number of bulk reads from 0");
-        return false;
+    for (const CountedFault& fault : COUNTED_FAULTS) {
+        if (key != fault.key) {
+            continue;
+        }
+        std::uint32_t count = 0;
+        if (!parse_count(value, count)) {
+            error = std::string(key) + "= takes a number of " + fault.counted + " from 0";
+            return false;
+        }
+        faults.*fault.field = count;
+        return true;
     }
-    (key == "fail_reads" ? faults.fail_reads : faults.unplug) = count;
-    return true;
+    return std::nullopt;
 }
 
 bool parse_item(std::string_view key, std::string_view value, SimDescription& out,
@@ -105,8 +126,8 @@ bool parse_item(std::string_view key, std::string_view value, SimDescription& ou
         }
         return true;
     }
-    if (key == "fail_reads" || key == "unplug" || key == "stale") {
-        return parse_fault(key, value, out.faults, error);
+    if (const std::optional<bool> fault = parse_fault(key, value, out.faults, error)) {
+        return *fault;
     }
     if (key == "system_design") {
         out.system_design = value;

@@ -12,6 +12,10 @@
 //   power=1|0                     the target's supply (default 1)
 //   fail_reads=<N>                the adapter answers its first N bulk reads, then every
 //                                 read fails
+//   fail_writes=<N>               the adapter takes its first N bulk writes, then every
+//                                 write fails; reads still answer
+//   lose_write=<N>                the adapter takes N bulk writes, loses the next one and
+//                                 takes the rest
 //   unplug=<N>                    after N bulk transfers the adapter is gone
 //   stale=1|0                     the adapter holds an answer an interrupted run left unread
 //   placeholder=used|refused      whether the program takes its placeholder image when no

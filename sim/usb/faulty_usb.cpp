@@ -52,7 +52,9 @@ bool FaultyUsb::start_transfer(bool read) {
         return false;
     }
     if (!read) {
-        return true;
+        ++writes_;
+        return (!faults_.fail_writes || writes_ <= *faults_.fail_writes) &&
+               (!faults_.lose_write || writes_ != *faults_.lose_write + 1);
     }
     ++reads_;
     return !faults_.fail_reads || reads_ <= *faults_.fail_reads;

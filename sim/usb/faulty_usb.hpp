@@ -16,6 +16,12 @@ namespace oscset::sim {
 struct UsbFaults {
     // Bulk reads the adapter answers; every later one fails at once (a pulled cable).
     std::optional<std::uint32_t> fail_reads = std::nullopt;
+    // Bulk writes the adapter takes; every later one fails at once, and reads still answer
+    // what reached it.
+    std::optional<std::uint32_t> fail_writes = std::nullopt;
+    // Bulk writes the adapter takes before it loses one, which fails at once; the writes
+    // after it are taken again.
+    std::optional<std::uint32_t> lose_write = std::nullopt;
     // Bulk transfers the adapter takes; as the host starts the next one the adapter leaves
     // the bus for good.
     std::optional<std::uint32_t> unplug = std::nullopt;
@@ -90,6 +96,7 @@ class FaultyUsb final : public usb::UsbBackend {
     mutable std::mutex mutex_;
     std::uint32_t transfers_ = 0;
     std::uint32_t reads_ = 0;
+    std::uint32_t writes_ = 0;
     bool gone_ = false;
 };
 

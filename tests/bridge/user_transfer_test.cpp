@@ -145,6 +145,28 @@ TEST_F(UserTransfer, LongTransfersGoInBlocksOf4096Bytes) {
     EXPECT_EQ(length, 0u);
 }
 
+// A block that the cable failed ends the transfer; the next one opens a new scan from a reset.
+TEST_F(UserTransfer, ACableFailureEndsTheTransferAndTheNextStartsAfresh) {
+    std::vector<std::uint8_t> data(8196, 0xA5);
+    std::uint32_t length = 8196;
+    // The selection and its start bit are the first nine shifts.
+    cable.fails = [](std::size_t call) { return call == 9; };
+    EXPECT_EQ(user_transfer(USER1, data.data(), nullptr, &length), STATUS_CABLE_FAILED);
+    EXPECT_EQ(data_shifts(), (shifts{"1:stay", "32768:stay"}));
+    EXPECT_EQ(length, 4100u);
+
+    // A failure outside any transfer is not the next transfer's.
+    cable.fails = [](std::size_t) { return true; };
+    jtag::jtag_idle_clocks(1);
+    cable.fails = [](std::size_t) { return false; };
+    cable.clear();
+    length = 7;
+    EXPECT_EQ(user_transfer(USER1, data.data(), nullptr, &length), STATUS_OK);
+    EXPECT_EQ(cable.trace().substr(0, 9), "6:10 1:00");
+    cable.fails = [](std::size_t) { return true; };
+    EXPECT_EQ(user_transfer(0, nullptr, nullptr, nullptr), STATUS_CABLE_FAILED);
+}
+
 TEST_F(UserTransfer, AZeroLengthStillSelectsButShiftsNoBlock) {
     std::uint32_t length = 0;
     EXPECT_EQ(user_transfer(USER1, nullptr, nullptr, &length), STATUS_OK);

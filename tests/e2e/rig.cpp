@@ -92,11 +92,14 @@ sim::SimDescription parsed_description(const char* text) {
     return parsed;
 }
 
-Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions options)
-    : Rig(parsed_description(description), path, options) {}
+Rig::Rig(const char* description, CablePath path, sim::SimHardwareOptions options,
+         std::uint32_t time_divisor)
+    : Rig(parsed_description(description), path, options, time_divisor) {}
 
-Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options)
-    : path_(path),
+Rig::Rig(const sim::SimDescription& description, CablePath path, sim::SimHardwareOptions options,
+         std::uint32_t time_divisor)
+    : time_(time_divisor),
+      path_(path),
       system_design_(description.system_design),
       refuse_placeholder_(description.refuse_placeholder) {
     const bool emulated = path == CablePath::EMULATED_ADAPTER || path == CablePath::LIBUSB_EMULATED;

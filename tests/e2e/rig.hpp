@@ -74,11 +74,13 @@ struct ProgramRun {
 
 class Rig {
   public:
-    // `description` as OSCSET_SIM_BOARD takes it (it must parse).
-    Rig(const char* description, CablePath path, sim::SimHardwareOptions options = {});
+    // `description` as OSCSET_SIM_BOARD takes it (it must parse). Waits last
+    // 1/time_divisor of their nominal time.
+    Rig(const char* description, CablePath path, sim::SimHardwareOptions options = {},
+        std::uint32_t time_divisor = TIME_DIVISOR);
     // For what the text cannot say (the board's faults).
     Rig(const sim::SimDescription& description, CablePath path,
-        sim::SimHardwareOptions options = {});
+        sim::SimHardwareOptions options = {}, std::uint32_t time_divisor = TIME_DIVISOR);
     ~Rig();
     Rig(const Rig&) = delete;
     Rig& operator=(const Rig&) = delete;
@@ -121,7 +123,7 @@ class Rig {
   private:
     std::vector<std::unique_ptr<UsbFunction>> adapter_functions();
 
-    platform::SimulatedTime time_{TIME_DIVISOR};
+    platform::SimulatedTime time_;
     CablePath path_;
     std::string design_;
     std::string system_design_;

@@ -166,16 +166,17 @@ TEST(UsbAdapterSecondRun, NeedsNoBootButAReconfiguration) {
     EXPECT_EQ(rig.adapter()->counts().downloads, 1u);
 }
 
-// A run that pulls the plug or loses its answers after any number of bulk transfers: every
-// frequency it reports as set (its result lines, then the next prompt, or exit 0 in argument
-// mode) is one the board's synthesiser locked to, in order; every other end is -1 with the
-// driver's message; and no wait outlasts the bounded ones.
+// A run that pulls the plug, loses its answers or its writes after any number of bulk
+// transfers: every frequency it reports as set (its result lines, then the next prompt, or
+// exit 0 in argument mode) is one the board's synthesiser locked to, in order; every other
+// end is -1 with the driver's message; and no wait outlasts the bounded ones.
 struct FaultSweep {
     const char* name;
     const char* key;
     std::vector<const char*> args;
     const char* input;
     std::vector<std::string> results;  // the result lines of each frequency, in order
+    bool counts_writes = false;        // the key counts bulk writes alone
 };
 
 void PrintTo(const FaultSweep& c, std::ostream* os) {
@@ -189,6 +190,23 @@ const FaultSweep FAULT_SWEEPS[] = {
     {"UnplugConversation", "unplug", {}, "10M\n12.3M\n\n", {RESULT_10M, RESULT_12_3M}},
 };
 
+// A write that fails leaves the read armed for its answers waiting out its whole bound. Over
+// libusb that bound is libusb's own, in real time, so these leave libusb out; their faulted
+// runs go on a faster clock (a healthy exchange that then runs out of time is one more fault,
+// under the same rule).
+constexpr std::uint32_t WRITE_FAULT_TIME_DIVISOR = 100;
+const FaultSweep WRITE_FAULT_SWEEPS[] = {
+    {"FailWritesArgument", "fail_writes", {"66M"}, "", {RESULT_66M}, true},
+    {"FailWritesConversation",
+     "fail_writes",
+     {},
+     "10M\n12.3M\n\n",
+     {RESULT_10M, RESULT_12_3M},
+     true},
+    // Lost alone, the second record leaves the synthesiser locked to the first one.
+    {"LoseWriteConversation", "lose_write", {}, "10M\n12.3M\n\n", {RESULT_10M, RESULT_12_3M}, true},
+};
+
 // The synthesiser's frequency in a result block ("...=12.300000000MHz div_a=..."), as the
 // board logs it.
 std::string locked_event(const std::string& result) {
@@ -200,12 +218,12 @@ std::string locked_event(const std::string& result) {
     return text;
 }
 
-// Bulk transfers of the run without faults; the sweep goes from 0 to this.
+// Bulk transfers (or writes) of the run without faults; the sweep goes from 0 to this.
 std::uint32_t transfers_of_a_clean_run(const FaultSweep& c, CablePath path) {
     Rig rig("adapter=ready", path);
     const ProgramRun run = rig.run(c.args, c.input);
     EXPECT_EQ(run.exit_code, 0);
-    return rig.usb()->bulk_transfers();
+    return rig.usb()->bulk_transfers() - (c.counts_writes ? rig.usb()->bulk_reads() : 0);
 }
 
 // Checks the rule on one run; true when the run ended with 0.
@@ -267,14 +285,16 @@ TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
     }
     const std::uint32_t transfers = transfers_of_a_clean_run(c, path);
     ASSERT_GT(transfers, 20u);
-    RecordProperty("bulk_transfers", static_cast<int>(transfers));
+    RecordProperty(c.counts_writes ? "bulk_writes" : "bulk_transfers", static_cast<int>(transfers));
     const std::uint32_t step =
         (path == CablePath::USB_ADAPTER ? 1 : BACKEND_SWEEP_STEP) * SWEEP_STRIDE;
     for (std::uint32_t n = 0; n <= transfers;
          n = n < transfers ? std::min(n + step, transfers) : transfers + 1) {
         SCOPED_TRACE(std::string(c.key) + "=" + std::to_string(n));
         const std::string board = std::string("adapter=ready,") + c.key + "=" + std::to_string(n);
-        Rig rig(board.c_str(), path);
+        const std::uint32_t divisor =
+            c.counts_writes && n < transfers ? WRITE_FAULT_TIME_DIVISOR : TIME_DIVISOR;
+        Rig rig(board.c_str(), path, {}, divisor);
         const auto start = std::chrono::steady_clock::now();
         const ProgramRun run = rig.run(c.args, c.input);
         const auto took = std::chrono::steady_clock::now() - start;
@@ -283,7 +303,7 @@ TEST_P(FaultSweepTest, NoFrequencyIsReportedSetWithoutLock) {
             EXPECT_EQ(succeeded, n == transfers) << "a fault from the start shows, none at the end";
         }
         // The longest wait a run may meet: the read-back's bound once, then the lock poll.
-        EXPECT_LT(took, std::chrono::milliseconds(2 * 6000 / TIME_DIVISOR + 2000));
+        EXPECT_LT(took, std::chrono::milliseconds(2 * 6000 / divisor + 2000));
     }
 }
 
@@ -304,6 +324,9 @@ TEST(FaultKeys, WorkOnEveryAdapter) {
         {"adapter=ready,unplug=0", CablePath::EMULATED_ADAPTER, false},
         {"adapter=ready,unplug=5", CablePath::EMULATED_ADAPTER, false},
         {"adapter=ready,stale=1", CablePath::EMULATED_ADAPTER, true},
+        {"adapter=fresh,fail_writes=40", CablePath::USB_ADAPTER, false},
+        {"adapter=ready,fail_writes=3", CablePath::EMULATED_ADAPTER, false},
+        {"adapter=ready,lose_write=3", CablePath::EMULATED_ADAPTER, false},
     };
     for (const FaultOnAdapter& c : cases) {
         SCOPED_TRACE(std::string(c.board) + " " + path_name(c.path));
@@ -315,6 +338,9 @@ TEST(FaultKeys, WorkOnEveryAdapter) {
 
 INSTANTIATE_TEST_SUITE_P(EndToEnd, FaultSweepTest, cases_on_paths(FAULT_SWEEPS, ADAPTER_PATHS),
                          CaseOnPath());
+constexpr CablePath WRITE_FAULT_PATHS[] = {CablePath::USB_ADAPTER, CablePath::WINUSB};
+INSTANTIATE_TEST_SUITE_P(WriteFaults, FaultSweepTest,
+                         cases_on_paths(WRITE_FAULT_SWEEPS, WRITE_FAULT_PATHS), CaseOnPath());
 
 // A run of 12.3M on a blank emulated adapter and a configured board: the boot with the
 // firmware's own renumeration, then the whole job.

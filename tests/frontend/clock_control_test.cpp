@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "frontend/clock_control.hpp"
@@ -35,21 +36,37 @@ INSTANTIATE_TEST_SUITE_P(
         RecordRow{24, 66, 0, 0, {0x17, 0x00, 0x41, 0x00, 0xFF, 0xFF, 0xFF, 0x00}},
         RecordRow{24, 90, 0, 1, {0x17, 0x00, 0x59, 0x00, 0xFF, 0xFF, 0xFF, 0x02}}));
 
-// A bus whose status byte shows lock from a chosen read on (0: never).
+struct LockRow {
+    const char* name;
+    int lock_at_read;  // 0: never
+    bool write_fails;
+    int failing_read;  // 0: none
+    bool locked;
+    int reads;
+    std::size_t pauses;
+};
+
+void PrintTo(const LockRow& r, std::ostream* os) {
+    *os << r.name;
+}
+
+// A bus whose status byte shows lock from a chosen read on, as a board still locked to an
+// earlier record would; the write, or a read, may fail on the cable.
 class ScriptedBus final : public BusAccess {
   public:
-    explicit ScriptedBus(int lock_at_read) : lock_at_read_(lock_at_read) {}
+    explicit ScriptedBus(const LockRow& row) : row_(row) {}
 
     status_t write(std::uint32_t address, const std::uint8_t* data, std::uint32_t length) override {
         writes.push_back({address, std::vector<std::uint8_t>(data, data + length)});
-        return STATUS_OK;
+        return row_.write_fails ? STATUS_CABLE_FAILED : STATUS_OK;
     }
     status_t read(std::uint32_t address, std::uint8_t* buffer, std::uint32_t length) override {
         ++reads;
         EXPECT_EQ(address, 0u);
         EXPECT_EQ(length, 1u);
-        buffer[0] = (lock_at_read_ != 0 && reads >= lock_at_read_) ? 3 : (reads % 2 ? 1 : 2);
-        return STATUS_NO_CABLE;  // never looked at
+        buffer[0] =
+            (row_.lock_at_read != 0 && reads >= row_.lock_at_read) ? 3 : (reads % 2 ? 1 : 2);
+        return reads == row_.failing_read ? STATUS_CABLE_FAILED : STATUS_OK;
     }
 
     struct WriteRow {
@@ -60,45 +77,37 @@ class ScriptedBus final : public BusAccess {
     int reads = 0;
 
   private:
-    int lock_at_read_;
+    const LockRow& row_;
 };
 
-divider_plan twelve_point_three() {
+class ProgramClock : public ::testing::TestWithParam<LockRow> {};
+
+TEST_P(ProgramClock, WritesTheRecordOnceAndPollsForLock) {
+    const LockRow& r = GetParam();
+    platform::SimulatedTime time;
+    ScriptedBus bus(r);
     divider_plan plan;
     plan.div_a = 40;
     plan.div_b = 41;
     plan.post_div = 2;
-    return plan;
-}
-
-TEST(ProgramClock, LockAtTheFirstReadNeedsNoPause) {
-    platform::SimulatedTime time;
-    ScriptedBus bus(1);
-    EXPECT_TRUE(program_clock(twelve_point_three(), bus));
+    EXPECT_EQ(program_clock(plan, bus), r.locked);
     ASSERT_EQ(bus.writes.size(), 1u);
     EXPECT_EQ(bus.writes[0].address, 0u);
     EXPECT_EQ(bus.writes[0].bytes,
               (std::vector<std::uint8_t>{0x27, 0x00, 0x28, 0x00, 0x00, 0x00, 0x00, 0x01}));
-    EXPECT_EQ(bus.reads, 1);
-    EXPECT_TRUE(time.sleeps().empty());
+    EXPECT_EQ(bus.reads, r.reads);
+    EXPECT_EQ(time.sleeps(), std::vector<std::uint32_t>(r.pauses, 100));
 }
 
-TEST(ProgramClock, GivesUpAfterTenReadsAndTenPauses) {
-    platform::SimulatedTime time;
-    ScriptedBus bus(0);
-    EXPECT_FALSE(program_clock(twelve_point_three(), bus));
-    EXPECT_EQ(bus.writes.size(), 1u);
-    EXPECT_EQ(bus.reads, 10);
-    EXPECT_EQ(time.sleeps(), std::vector<std::uint32_t>(10, 100));
-}
-
-TEST(ProgramClock, LockAtTheTenthReadIsStillASuccess) {
-    platform::SimulatedTime time;
-    ScriptedBus bus(10);
-    EXPECT_TRUE(program_clock(twelve_point_three(), bus));
-    EXPECT_EQ(bus.reads, 10);
-    EXPECT_EQ(time.sleeps(), std::vector<std::uint32_t>(9, 100));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Lock, ProgramClock,
+    ::testing::Values(LockRow{"AtTheFirstReadNeedsNoPause", 1, false, 0, true, 1, 0},
+                      LockRow{"NeverGivesUpAfterTenReadsAndTenPauses", 0, false, 0, false, 10, 10},
+                      LockRow{"AtTheTenthReadIsStillASuccess", 10, false, 0, true, 10, 9},
+                      // Whatever the board answers then, it is not locked to this record.
+                      LockRow{"AfterAFailedWriteIsNotAwaited", 1, true, 0, false, 0, 0},
+                      LockRow{"ShownByAFailedReadIsNotTaken", 1, false, 1, true, 2, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace oscset::frontend

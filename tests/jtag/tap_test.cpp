@@ -59,6 +59,17 @@ TEST_F(Tap, LoadIrFillsOtherDevicesWithBypass) {
     EXPECT_EQ(cable.trace(), "2:11 2:00 29:01/10010" + std::string(24, '1') + " 1:11");
 }
 
+// A shift that the cable failed changes no status word and stops nothing: it is told once, to
+// whoever asks next.
+TEST_F(Tap, ACableFailureIsKeptUntilAskedOnce) {
+    cable.fails = [](std::size_t call) { return call == 2; };  // the instruction's bits
+    EXPECT_EQ(jtag_load_ir(INSTRUCTION_CFG_IN, 5), STATUS_OK);
+    EXPECT_EQ(jtag_idle_clocks(1), STATUS_OK);
+    EXPECT_EQ(cable.trace(), "2:11 2:00 5:01/10100 1:11 1:00");
+    EXPECT_TRUE(jtag_take_cable_failure());
+    EXPECT_FALSE(jtag_take_cable_failure());
+}
+
 TEST_F(Tap, ShiftDrOfNoBitsEntersAndStays) {
     jtag_shift_dr(nullptr, nullptr, 0, DR_ENTER | DR_EXIT);
     EXPECT_EQ(cable.trace(), "2:10 1:00");

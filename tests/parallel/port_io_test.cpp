@@ -36,8 +36,10 @@ TEST(FallbackPortTest, UsesThePreferredBackendWheneverItGrantsAccess) {
         testing::RecorderPort fallback;
         preferred.granted = c.preferred_grants;
         fallback.granted = c.fallback_grants;
+        fallback.failing = true;
         FallbackPort port(preferred, &fallback);
         EXPECT_EQ(port.acquire(0x278), c.granted);
+        EXPECT_EQ(port.take_failure(), c.granted && !c.preferred_grants) << "the active port's";
         port.write(0x278, 0x52);
         const std::uint8_t status = port.read(0x279);
         if (!c.granted) {

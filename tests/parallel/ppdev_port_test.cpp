@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cables/parallel/xpar.hpp"
 #include "platform/time.hpp"
 
 namespace oscset::parallel {
@@ -33,6 +34,12 @@ class PpdevTest : public ::testing::Test {
         if (base_addr != nullptr) {
             std::ofstream(sysctl / name / "base-addr") << base_addr;
         }
+    }
+
+    // Port 0x378 whose node is a plain file: its ioctls fail.
+    void plain_file_port() {
+        port_folder("parport0", "888\t1912\n");
+        std::ofstream(root / "dev" / "parport0") << "";
     }
 
     fs::path root;
@@ -87,8 +94,7 @@ TEST_F(PpdevTest, AcquireFailsWhenTheNodeIsMissingOrNotAPort) {
 // Another holder of the port makes the claim wait in the kernel; a read of an empty pipe waits
 // the same way, until a signal interrupts it.
 TEST_F(PpdevTest, AClaimThatWaitsIsGivenUp) {
-    port_folder("parport0", "888\t1912\n");
-    std::ofstream(root / "dev" / "parport0") << "";
+    plain_file_port();
     int held[2];
     ASSERT_EQ(::pipe(held), 0);
     int claims = 0;
@@ -105,6 +111,36 @@ TEST_F(PpdevTest, AClaimThatWaitsIsGivenUp) {
     EXPECT_EQ(port.read(0x379), 0xFF) << "an unclaimed port reads nothing";
     ::close(held[0]);
     ::close(held[1]);
+}
+
+// Without its timer a claim could wait for ever: it is not made.
+TEST_F(PpdevTest, AClaimWhoseTimerCannotBeArmedIsNotMade) {
+    plain_file_port();
+    int claims = 0;
+    PpdevPort port(
+        sysctl, root / "dev",
+        [&](int) {
+            ++claims;
+            return 0;
+        },
+        [](timer_t, const itimerspec&) {
+            errno = EINVAL;
+            return -1;
+        });
+    EXPECT_FALSE(port.acquire(0x378));
+    EXPECT_EQ(claims, 0);
+}
+
+// A node that is no port refuses every register access: the cable hears of it, once.
+TEST_F(PpdevTest, FailedAccessesReachTheCable) {
+    plain_file_port();
+    PpdevPort port(sysctl, root / "dev", [](int) { return 0; });
+    ASSERT_TRUE(port.acquire(0x378));
+    set_port_io(&port);
+    xpar_shift(nullptr, nullptr, 3, 0, 0);
+    EXPECT_TRUE(xpar_take_failure());
+    EXPECT_FALSE(xpar_take_failure());
+    set_port_io(nullptr);
 }
 
 }  // namespace

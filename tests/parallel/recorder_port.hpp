@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "cables/parallel/port_io.hpp"
@@ -51,6 +52,8 @@ class RecorderPort final : public parallel::PortIo {
         log.push_back({'R', address, value});
         return value;
     }
+    bool take_failure() override { return std::exchange(failing, false); }
+    bool failing = false;  // as a port whose accesses did not get through
 
     std::vector<std::uint8_t> writes() const {
         std::vector<std::uint8_t> values;

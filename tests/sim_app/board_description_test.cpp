@@ -21,6 +21,8 @@ struct Parsed {
     std::optional<std::uint32_t> lock = 1;
     bool power = true;
     std::optional<std::uint32_t> fail_reads = std::nullopt;
+    std::optional<std::uint32_t> fail_writes = std::nullopt;
+    std::optional<std::uint32_t> lose_write = std::nullopt;
     std::optional<std::uint32_t> unplug = std::nullopt;
     bool stale = false;
     std::uint32_t adapters = 1;
@@ -65,6 +67,8 @@ const GoodCase GOOD_CASES[] = {
     {"unplug=250,stale=1,adapter=emulated",
      {.adapter = AdapterKind::EMULATED, .unplug = 250, .stale = true}},
     {"stale=0,fail_reads=4294967295", {.fail_reads = 4294967295u}},
+    {"fail_writes=12,fail_reads=3,lose_write=0",
+     {.fail_reads = 3, .fail_writes = 12, .lose_write = 0}},
     {"adapters=2,reconnect=0", {.adapters = 2, .reconnect = 0}},
     {"adapters=8,adapter=emulated", {.adapter = AdapterKind::EMULATED, .adapters = 8}},
     {"reconnect=12,adapter=ready", {.adapter = AdapterKind::READY, .reconnect = 12}},
@@ -82,7 +86,7 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     out.board.fpga_configured = !c.expected.configured;
     out.board.lock_after_reads = 99;
     out.adapter = AdapterKind::ABSENT;
-    out.faults = {.fail_reads = 7, .unplug = 7, .stale = true};
+    out.faults = {.fail_reads = 7, .fail_writes = 7, .lose_write = 7, .unplug = 7, .stale = true};
     out.adapters = 3;
     out.reconnect = 7;
     out.direct_cable = true;
@@ -95,6 +99,8 @@ TEST_P(GoodDescription, FillsEveryFieldItNamesAndDefaultsTheRest) {
     EXPECT_EQ(out.board.lock_after_reads, c.expected.lock);
     EXPECT_EQ(out.board.target_power, c.expected.power);
     EXPECT_EQ(out.faults.fail_reads, c.expected.fail_reads);
+    EXPECT_EQ(out.faults.fail_writes, c.expected.fail_writes);
+    EXPECT_EQ(out.faults.lose_write, c.expected.lose_write);
     EXPECT_EQ(out.faults.unplug, c.expected.unplug);
     EXPECT_EQ(out.faults.stale, c.expected.stale);
     EXPECT_EQ(out.adapters, c.expected.adapters);
@@ -137,6 +143,8 @@ const BadCase BAD_CASES[] = {
     {"lock=Never", LOCK_VALUES},
     {"fail_reads=-1", "fail_reads= takes a number of bulk reads from 0"},
     {"fail_reads=", "fail_reads= takes a number of bulk reads from 0"},
+    {"fail_writes=0x10", "fail_writes= takes a number of bulk writes from 0"},
+    {"lose_write=", "lose_write= takes a number of bulk writes from 0"},
     {"unplug=3x", "unplug= takes a number of bulk transfers from 0"},
     {"unplug=4294967296", "unplug= takes a number of bulk transfers from 0"},
     {"stale=yes", "stale= takes 0 or 1"},

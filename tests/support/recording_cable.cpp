@@ -85,7 +85,9 @@ std::int32_t RecordingCable::probe() {
 std::int32_t RecordingCable::shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                                    std::int32_t tms_during, std::int32_t tms_last) {
     const ShiftCall call = note_shift(tdi, tdo, count, tms_during, tms_last);
-    for (std::uint32_t i = 0; i < count && tdo != nullptr && !keeps_tdo; ++i) {
+    const bool failing = fails(calls.size());
+    failed_ = failed_ || failing;
+    for (std::uint32_t i = 0; i < count && tdo != nullptr && !keeps_tdo && !failing; ++i) {
         if (i % 8 == 0) {
             tdo[i / 8] = 0;
         }

@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cables/cable_ops.hpp"
@@ -59,6 +60,7 @@ class RecordingCable final : public CableLog {
     std::int32_t probe() override;
     std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                        std::int32_t tms_during, std::int32_t tms_last) override;
+    bool take_failure() override { return std::exchange(failed_, false); }
 
     // Forgets the calls and starts counting clocks from 0 again.
     void clear() {
@@ -72,9 +74,12 @@ class RecordingCable final : public CableLog {
     std::function<bool(std::uint64_t clock)> tdo_level = [](std::uint64_t) { return false; };
     // As a cable whose read-back failed: the TDO bytes keep what they held.
     bool keeps_tdo = false;
+    // The calls that fail on their way (the TDO bytes keep what they held), by number from 0.
+    std::function<bool(std::size_t call)> fails = [](std::size_t) { return false; };
 
   private:
     std::uint64_t clock_ = 0;
+    bool failed_ = false;
 };
 
 class SpyCable final : public CableLog {
@@ -94,6 +99,7 @@ class SpyCable final : public CableLog {
     }
     std::int32_t shift(const std::uint8_t* tdi, std::uint8_t* tdo, std::uint32_t count,
                        std::int32_t tms_during, std::int32_t tms_last) override;
+    bool take_failure() override { return inner_.take_failure(); }
 
   private:
     cable::Cable& inner_;

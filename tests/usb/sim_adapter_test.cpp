@@ -219,6 +219,23 @@ TEST_F(SimUsbCable, FailingBulkReadAfterNReadsStaysFailed) {
     EXPECT_EQ(usb::usb_cable_shift(nullptr, tdo.data(), 3, 0, 1), 1);
     EXPECT_EQ(console.text(), "error ! USB SPI Protcol\nerror ! USB SPI Protcol\n");
     EXPECT_EQ(tdo[0], 0xEE);
+    EXPECT_TRUE(usb::usb_cable_take_failure());
+}
+
+// A write that the adapter loses is told once; the writes after it get through again.
+TEST_F(SimUsbCable, ALostWriteIsToldOnce) {
+    open({.mode = SimAdapterMode::RUNNING}, {.lose_write = 1});  // the data after the mode command
+    ASSERT_EQ(open_result, 0);
+    platform::ConsoleCapture console;
+    const bytes tdi(2, 0xA5);
+    usb::usb_cable_shift(tdi.data(), nullptr, 16, 0, 0);
+    EXPECT_EQ(console.text(), "error ! USB SPI TX\n");
+    EXPECT_TRUE(port.clocks.empty());
+    EXPECT_TRUE(usb::usb_cable_take_failure());
+    EXPECT_FALSE(usb::usb_cable_take_failure());
+    usb::usb_cable_shift(tdi.data(), nullptr, 16, 0, 0);
+    EXPECT_EQ(port.clocks.size(), 16u);
+    EXPECT_FALSE(usb::usb_cable_take_failure());
 }
 
 TEST_F(SimUsbCable, OpensThroughTheCableSelection) {
