@@ -164,6 +164,8 @@ TEST_F(ConfigEngine, TheWorkerIsBusyUntilItsResultIsCollectedOnce) {
     std::vector<std::uint8_t> image(3 * 4096, 0xFF);
     std::int32_t length = static_cast<std::int32_t>(image.size() | CONFIG_BACKGROUND);
     EXPECT_EQ(fpga_configure(image.data(), &length), STATUS_BUSY);
+    EXPECT_EQ(std::atomic_ref<std::int32_t>(length).load(), 3 * 4096)
+        << "the length is known before the first block has gone";
     EXPECT_EQ(background_state(), BG_RUNNING);
     EXPECT_EQ(fpga_configure(nullptr, nullptr), STATUS_BUSY);
     std::int32_t other = 4;
